@@ -1,0 +1,29 @@
+# The two commands: `make demo` runs the runner on the bundled example, `make check` runs every
+# test on the host, host-asan and win32 builds. Both install what is missing first.
+PRESETS := host host-asan win32
+JOBS ?= $(shell nproc)
+
+.PHONY: all demo check bootstrap fuzz clean $(addprefix build-,$(PRESETS) fuzz) $(addprefix test-,$(PRESETS))
+
+all: build-host
+
+bootstrap:
+	@scripts/bootstrap
+
+build-%: bootstrap
+	@test -f build/$*/CMakeCache.txt || cmake --preset $* >/dev/null
+	@cmake --build build/$* -j$(JOBS)
+
+test-%: build-%
+	@cd build/$* && ctest --output-on-failure -j$(JOBS)
+
+check: $(addprefix test-,$(PRESETS))
+	@echo "make check: all builds passed"
+
+demo: build-host build-win32
+	@scripts/demo
+
+fuzz: build-fuzz
+
+clean:
+	rm -rf build

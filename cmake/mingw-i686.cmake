@@ -1,0 +1,16 @@
+# Cross-compiles the Windows programs: mingw-w64, 32-bit, posix threads model.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(ISORUN_TRIPLET i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${ISORUN_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ISORUN_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${ISORUN_TRIPLET}-windres)
+# Cross-built liblzma and GoogleTest live in the bootstrap prefix.
+set(ISORUN_DEPS_PREFIX "/opt/isorun-deps/${ISORUN_TRIPLET}" CACHE PATH "cross-built dependencies")
+set(CMAKE_FIND_ROOT_PATH /usr/${ISORUN_TRIPLET} ${ISORUN_DEPS_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(ZLIB_USE_STATIC_LIBS ON)

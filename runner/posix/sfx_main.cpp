@@ -1,0 +1,2 @@
+// The Linux runner's entry point.
+int main() { return 99; }

@@ -1,0 +1,2 @@
+// The Windows runner's entry point (wide-character main).
+int wmain() { return 99; }

@@ -1,0 +1,3 @@
+// The isorun host tool.
+#include <cstdio>
+int main() { std::puts("isorun"); return 0; }
