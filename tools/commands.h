@@ -1,0 +1,7 @@
+// One factory per command; tools/commands.cpp lists them in the order `isorun --help` shows.
+#pragma once
+#include "tools/tool.h"
+
+namespace tool {
+// Each command's factory is declared here as it is added, e.g. `Command PackCommand();`.
+}  // namespace tool
