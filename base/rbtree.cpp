@@ -20,22 +20,17 @@ void ReplaceChild(rbtree_t* tree, rblink_t* node, rblink_t* replacement) {
   if (replacement) replacement->parent = parent;
 }
 
-// Turns the edge between `node` and its right child so the child becomes the parent.
-void RotateLeft(rbtree_t* tree, rblink_t* node) {
-  rblink_t* pivot = node->right;
-  node->right = pivot->left;
-  if (pivot->left) pivot->left->parent = node;
-  ReplaceChild(tree, node, pivot);
-  pivot->left = node;
-  node->parent = pivot;
-}
+// The child on one side: the right one when `right` is true.
+rblink_t*& Child(rblink_t* node, bool right) { return right ? node->right : node->left; }
 
-void RotateRight(rbtree_t* tree, rblink_t* node) {
-  rblink_t* pivot = node->left;
-  node->left = pivot->right;
-  if (pivot->right) pivot->right->parent = node;
+// A left rotation (`left` true) lifts the right child above `node`; a right one the left child.
+void Rotate(rbtree_t* tree, rblink_t* node, bool left) {
+  rblink_t* pivot = Child(node, left);
+  rblink_t* inner = Child(pivot, !left);
+  Child(node, left) = inner;
+  if (inner) inner->parent = node;
   ReplaceChild(tree, node, pivot);
-  pivot->right = node;
+  Child(pivot, !left) = node;
   node->parent = pivot;
 }
 
@@ -50,7 +45,7 @@ void FixAfterInsert(rbtree_t* tree, rblink_t* node) {
     rblink_t* parent = node->parent;
     rblink_t* grand = parent->parent;  // exists: the root is black
     bool parent_is_left = grand->left == parent;
-    rblink_t* uncle = parent_is_left ? grand->right : grand->left;
+    rblink_t* uncle = Child(grand, parent_is_left);
     if (IsRed(uncle)) {
       parent->color = kBlack;
       uncle->color = kBlack;
@@ -58,21 +53,12 @@ void FixAfterInsert(rbtree_t* tree, rblink_t* node) {
       node = grand;
       continue;
     }
-    if (parent_is_left) {
-      if (node == parent->right) {
-        RotateLeft(tree, parent);
-        node = parent;
-        parent = node->parent;
-      }
-      RotateRight(tree, grand);
-    } else {
-      if (node == parent->left) {
-        RotateRight(tree, parent);
-        node = parent;
-        parent = node->parent;
-      }
-      RotateLeft(tree, grand);
+    if (node == Child(parent, parent_is_left)) {  // the inner grandchild: straighten first
+      Rotate(tree, parent, parent_is_left);
+      node = parent;
+      parent = node->parent;
     }
+    Rotate(tree, grand, !parent_is_left);
     parent->color = kBlack;
     grand->color = kRed;
     break;
@@ -85,18 +71,15 @@ void FixAfterInsert(rbtree_t* tree, rblink_t* node) {
 void FixAfterRemove(rbtree_t* tree, rblink_t* node, rblink_t* parent) {
   while (node != tree->root && IsBlack(node)) {
     bool is_left = parent->left == node;
-    rblink_t* sibling = is_left ? parent->right : parent->left;  // exists: black height >= 1
+    rblink_t* sibling = Child(parent, is_left);  // exists: black height >= 1
     if (IsRed(sibling)) {
       sibling->color = kBlack;
       parent->color = kRed;
-      if (is_left)
-        RotateLeft(tree, parent);
-      else
-        RotateRight(tree, parent);
-      sibling = is_left ? parent->right : parent->left;
+      Rotate(tree, parent, is_left);
+      sibling = Child(parent, is_left);
     }
-    rblink_t* near = is_left ? sibling->left : sibling->right;
-    rblink_t* far = is_left ? sibling->right : sibling->left;
+    rblink_t* near = Child(sibling, !is_left);
+    rblink_t* far = Child(sibling, is_left);
     if (IsBlack(near) && IsBlack(far)) {
       sibling->color = kRed;
       node = parent;
@@ -106,20 +89,14 @@ void FixAfterRemove(rbtree_t* tree, rblink_t* node, rblink_t* parent) {
     if (IsBlack(far)) {
       near->color = kBlack;
       sibling->color = kRed;
-      if (is_left)
-        RotateRight(tree, sibling);
-      else
-        RotateLeft(tree, sibling);
-      sibling = is_left ? parent->right : parent->left;
-      far = is_left ? sibling->right : sibling->left;
+      Rotate(tree, sibling, !is_left);
+      sibling = Child(parent, is_left);
+      far = Child(sibling, is_left);
     }
     sibling->color = parent->color;
     parent->color = kBlack;
     far->color = kBlack;
-    if (is_left)
-      RotateLeft(tree, parent);
-    else
-      RotateRight(tree, parent);
+    Rotate(tree, parent, is_left);
     node = tree->root;
     break;
   }
