@@ -168,6 +168,21 @@ err_t MarkForDeletion(HANDLE handle) {
       NtSetInformationFile(handle, &io, &info, sizeof info, FileDispositionInformation));
 }
 
+// Some file systems (Wine's among them) open a link's target even when asked for the link
+// itself; deleting through such a handle would delete the target, so it is refused.
+err_t CheckOpenedItself(NtName& name, HANDLE handle) {
+  FILE_BASIC_INFORMATION named{}, opened{};
+  if (NtQueryAttributesFile(name.attributes(), &named) < 0 ||
+      !(named.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return kOk;
+  }
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status =
+      NtQueryInformationFile(handle, &io, &opened, sizeof opened, FileBasicInformation);
+  if (status < 0) return StatusToError(status);
+  return (opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kOk : kErrNotSupported;
+}
+
 bool IsConsoleStyle(file_handle_t handle) { return (handle & 3) == 3; }
 
 bool IsStandardHandle(HANDLE handle) {
@@ -335,7 +350,8 @@ err_t delete_path(const char16_t* path) {
   e = OpenExisting(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
                    FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &h);
   if (e != kOk) return e;
-  e = MarkForDeletion(h);
+  e = CheckOpenedItself(name, h);
+  if (e == kOk) e = MarkForDeletion(h);
   if (e == kErrAccessDenied && SetBasicInformation(h, 0, 0, FILE_ATTRIBUTE_NORMAL) == kOk) {
     e = MarkForDeletion(h);  // it was read-only
   }

@@ -1,5 +1,6 @@
-// The Windows side of the file layer: overwriting hidden files through the retry, native paths
-// from the current directory, creation times, and the console-handle close rule.
+// The Windows side of the file layer: overwriting hidden files through the retry, links met by
+// the tree delete, native paths from the current directory, creation times, and the
+// console-handle close rule.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,24 @@ TEST(OpenFileWin32, OverwritesHiddenFileThroughTheRetry) {
   EXPECT_EQ(close_handle(h), kOk);
   EXPECT_EQ(ReadAll(dir.Native("hidden")), "new");
   EXPECT_TRUE(GetFileAttributesW(Wide(path)) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST(DeleteTreeWin32, DirectoryLinkToOutsideIsRemovedNotEntered) {
+  FileScratch dir;
+  std::filesystem::create_directories(dir.Native("outside"));
+  WriteAll(dir.Native("outside/keep"), "precious");
+  std::filesystem::create_directories(dir.Native("tree"));
+  std::u16string link = dir.Child("tree\\link");
+  const DWORD kUnprivileged = 2;  // developer mode lets anyone make links
+  CreateSymbolicLinkW(Wide(link), Wide(dir.Child("outside")),
+                      SYMBOLIC_LINK_FLAG_DIRECTORY | kUnprivileged);
+  DWORD attributes = GetFileAttributesW(Wide(link));
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "this system makes no directory links (Wine 8 does not)";
+  }
+  EXPECT_EQ(delete_tree(dir.Child("tree").c_str()), kOk);
+  EXPECT_EQ(GetFileAttributesW(Wide(dir.Child("tree"))), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadAll(dir.Native("outside/keep")), "precious");
 }
 
 TEST(NativePathWin32, ObjectManagerFormOfTheCurrentDirectory) {
