@@ -4,15 +4,22 @@
 #include <filesystem>
 #include <random>
 
+#ifndef ISORUN_BUILT_SOURCE_DIR
+#define ISORUN_BUILT_SOURCE_DIR ""
+#define ISORUN_BUILT_BIN_DIR ""
+#endif
+
 namespace testing_support {
 
-static std::string Env(const char* name) {
+// The environment wins (ctest sets it); a test program started by hand falls back to the
+// folders it was built for.
+static std::string EnvOr(const char* name, const char* built_for) {
   const char* v = std::getenv(name);
-  return v ? v : "";
+  return v && *v ? v : built_for;
 }
 
-std::string SourceDir() { return Env("ISORUN_SOURCE_DIR"); }
-std::string BinDir() { return Env("ISORUN_BIN_DIR"); }
+std::string SourceDir() { return EnvOr("ISORUN_SOURCE_DIR", ISORUN_BUILT_SOURCE_DIR); }
+std::string BinDir() { return EnvOr("ISORUN_BIN_DIR", ISORUN_BUILT_BIN_DIR); }
 
 ScratchDir::ScratchDir() {
   std::random_device rd;
