@@ -1,0 +1,700 @@
+#include "image/ciso_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "base/endian.h"
+#include "base/text.h"
+#include "image/crc32.h"
+#include "image/decompressor.h"
+#include "image/format.h"
+#include "image/hasher.h"
+#include "image/source.h"
+
+namespace ciso {
+namespace {
+
+constexpr int64_t kAnyPart = -1;
+constexpr uint32_t kScratchSize = 0x40000;
+
+bool HasMagic(const uint8_t* record, const char (&magic)[4]) { return std::memcmp(record, magic, 4) == 0; }
+
+// Magic and the CRC-32 of bytes 8 onward.
+bool IsSealed(const uint8_t* record, uint32_t size, const char (&magic)[4]) {
+  return HasMagic(record, magic) && LoadLe32(record + kCrc) == Crc32(0, record + kCrcFrom, size - kCrcFrom);
+}
+
+// 0, 1305 or (for the caller to use) the format bytes' verdict on a header or trailer.
+err_t CheckFormat(const uint8_t* record) {
+  static constexpr uint8_t kIso[kContentTypeSize] = {'i', 's', 'o', 0, 0};
+  if (record[kFormatA] == 0 || record[kFormatB] > 1) return kErrUnknownRevision;
+  if (std::memcmp(record + kContentType, kIso, kContentTypeSize) != 0) return kErrUnknownRevision;
+  return kOk;
+}
+
+struct Part {
+  char16_t* path;
+  file_handle_t handle;
+  uint64_t slice_start;
+  uint64_t slice_end;
+  uint64_t logical;
+};
+
+struct Patch {
+  uint64_t start;
+  uint64_t end;
+  const uint8_t* payload;
+};
+
+struct CacheEntry {
+  CacheEntry* next;
+  err_t result;
+  bool verified_only;  // the digest was checked but the bytes are not decompressed
+  uint64_t start;
+  uint64_t end;
+  uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+
+class CisoReader final : public IsoReader {
+ public:
+  CisoReader(ImageSource* source, char16_t* path, const uint8_t* header) : source_(source), path_(path) {
+    std::memcpy(image_id_, header + kImageId, kIdSize);
+    std::memcpy(part_set_id_, header + kPartSetId, kIdSize);
+  }
+
+  void Destroy() override;
+  err_t Open(IsoPasswordIterator*) override;
+  uint32_t SectorSize() override { return kSectorSize; }
+  uint64_t ImageSize() override { return image_size_; }
+  uint32_t SessionCount() override { return 0; }
+  uint64_t SessionStart(uint32_t) override { return 0; }
+  err_t Read(uint64_t offset, void* destination, uint32_t count) override;
+  void CloseFiles() override;
+
+  void Describe(ContainerFacts* facts) const;
+  bool DescribePart(uint32_t index, PartFacts* facts) const;
+
+ private:
+  // Locating parts.
+  err_t LocateParts();
+  err_t AddPart(const char16_t* path, file_handle_t handle, uint64_t region_start,
+                uint64_t region_end, int64_t expected, int64_t* number);
+  err_t GrowParts(uint32_t count);
+  bool ReadTrailerAt(file_handle_t handle, uint64_t end, uint8_t* trailer);
+  void SearchTrailer(file_handle_t handle, uint64_t slice_start, uint64_t region_end, uint32_t number,
+                     uint64_t* slice_end);
+  err_t ScanSiblings(bool plain_siblings);
+  static err_t VisitSibling(void* context, const char16_t* path, bool is_directory);
+  err_t AddSibling(const char16_t* path);
+  err_t CheckPartsAddUp();
+  err_t WalkChunks();
+  bool Complete() const { return trailer_found_ && missing_ == 0; }
+
+  // Tables.
+  err_t ReadTables();
+  err_t ReadTable(uint64_t* at, uint8_t* table, uint32_t size);
+  err_t BuildOffsets();
+  err_t ParsePatches();
+
+  // Reading.
+  err_t StreamRead(uint64_t position, void* buffer, uint32_t count);
+  err_t ReadCached(uint64_t offset, uint8_t* destination, uint32_t count);
+  err_t ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count);
+  CacheEntry* Lookup(uint64_t offset, bool want_bytes);
+  err_t LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes);
+  void ApplyPatches(uint64_t offset, uint8_t* destination, uint32_t count) const;
+
+  ImageSource* source_;
+  char16_t* path_;
+  uint8_t image_id_[kIdSize];
+  uint8_t part_set_id_[kIdSize];
+
+  Part* parts_ = nullptr;
+  uint32_t part_count_ = 0;
+  uint32_t missing_ = 0;
+  bool plain_siblings_ = true;
+
+  uint8_t trailer_[kTrailerSize] = {};
+  bool trailer_found_ = false;
+  bool via_locator_ = false;
+  uint32_t trailer_part_ = 0;
+  uint64_t trailer_region_end_ = 0;
+  uint64_t trailer_end_ = 0;
+  uint64_t stream_length_ = 0;
+  uint8_t* key_chunk_ = nullptr;
+
+  uint64_t image_size_ = 0;
+  uint32_t block_size_ = 0;
+  uint64_t block_count_ = 0;
+  uint32_t digest_length_ = 0;
+  uint32_t hash_table_size_ = 0;
+  uint32_t size_table_size_ = 0;
+  uint32_t patch_table_size_ = 0;
+  uint64_t* offsets_ = nullptr;
+  uint8_t* hashes_ = nullptr;
+  uint8_t* sizes_ = nullptr;
+  uint8_t* patch_table_ = nullptr;
+  Patch* patches_ = nullptr;
+  uint32_t patch_count_ = 0;
+  CisoHasher* hasher_ = nullptr;
+  CisoDecompressor* decompressor_ = nullptr;
+  uint8_t* stored_ = nullptr;
+  uint8_t* scratch_ = nullptr;
+  CacheEntry* cache_ = nullptr;  // most recently used first
+};
+
+// ---- Locating parts ----
+
+bool CisoReader::ReadTrailerAt(file_handle_t handle, uint64_t end, uint8_t* trailer) {
+  if (end < kTrailerSize || ReadExactly(source_, handle, end - kTrailerSize, trailer, kTrailerSize)) return false;
+  return IsSealed(trailer, kTrailerSize, kTrailerMagic) && std::memcmp(trailer + kImageId, image_id_, kIdSize) == 0 &&
+         CheckFormat(trailer) == kOk;
+}
+
+// The trailer ends the part that holds it, or a trailer locator at the part's end says where
+// it ends.
+void CisoReader::SearchTrailer(file_handle_t handle, uint64_t slice_start, uint64_t region_end,
+                               uint32_t number, uint64_t* slice_end) {
+  *slice_end = region_end;
+  if (region_end - slice_start < kTrailerSize) return;
+  uint8_t trailer[kTrailerSize];
+  uint64_t trailer_end = region_end;
+  bool found = ReadTrailerAt(handle, region_end, trailer);
+  if (!found) {
+    uint8_t locator[kLocatorSize];
+    if (ReadExactly(source_, handle, region_end - kLocatorSize, locator, kLocatorSize) ||
+        !IsSealed(locator, kLocatorSize, kChunkMagic) || LoadLe32(locator + kChunkLength) != kLocatorSize ||
+        locator[kChunkType] != kChunkLocator || std::memcmp(locator + kLocatorImageId, image_id_, kIdSize) != 0)
+      return;
+    uint64_t distance = LoadLe64(locator + kLocatorDistance);
+    if (distance == 0 || distance > region_end - slice_start - kTrailerSize || !IsAligned(distance)) return;
+    trailer_end = region_end - distance;
+    if (!ReadTrailerAt(handle, trailer_end, trailer)) return;
+    via_locator_ = true;
+  }
+  std::memcpy(trailer_, trailer, kTrailerSize);
+  trailer_found_ = true;
+  trailer_part_ = number;
+  trailer_region_end_ = region_end;
+  trailer_end_ = trailer_end;
+  *slice_end = trailer_end - kTrailerSize;
+}
+
+err_t CisoReader::GrowParts(uint32_t count) {
+  if (count <= part_count_) return kOk;
+  auto* grown = static_cast<Part*>(std::realloc(parts_, sizeof(Part) * count));
+  if (!grown) return kErrOutOfMemory;
+  for (uint32_t i = part_count_; i < count; ++i) grown[i] = {nullptr, kNoHandle, 0, 0, 0};
+  missing_ += count - part_count_;
+  parts_ = grown;
+  part_count_ = count;
+  return kOk;
+}
+
+err_t CisoReader::AddPart(const char16_t* path, file_handle_t handle, uint64_t region_start,
+                          uint64_t region_end, int64_t expected, int64_t* number) {
+  *number = kAnyPart;
+  if (handle == kNoHandle && source_->Open(path, kOpenForExclusiveReading, &handle) != kOk) handle = kNoHandle;
+  uint64_t size = 0;
+  if (handle != kNoHandle && region_end == 0 && source_->Size(handle, &size) == kOk) region_end = size;
+  uint8_t header[kPartHeaderSize];
+  bool candidate = handle != kNoHandle && IsAligned(region_end) && region_end >= region_start &&
+                   region_end - region_start >= kPartHeaderSize &&
+                   ReadExactly(source_, handle, region_start, header, kPartHeaderSize) == kOk &&
+                   IsSealed(header, kPartHeaderSize, kPartMagic) &&
+                   std::memcmp(header + kImageId, image_id_, kIdSize) == 0 &&
+                   std::memcmp(header + kPartSetId, part_set_id_, kIdSize) == 0;
+  uint32_t n = candidate ? LoadLe32(header + kPartNumber) : 0;
+  if (candidate && n >= kMaxParts) candidate = false;
+  if (candidate && expected != kAnyPart) candidate = n == expected;
+  if (candidate && expected == kAnyPart)
+    candidate = (n >= part_count_ || !parts_[n].path) && (!trailer_found_ || n < part_count_);
+  char16_t* copy = candidate ? CopyText16(path) : nullptr;
+  err_t e = candidate && !copy ? kErrOutOfMemory : kOk;
+  if (candidate && !e) e = GrowParts(n + 1);
+  if (!candidate || e) {
+    std::free(copy);
+    if (handle != kNoHandle) source_->Close(handle);
+    return e;
+  }
+  uint64_t slice_start = region_start + kPartHeaderSize, slice_end = region_end;
+  if (!trailer_found_ && n + 1 == part_count_) SearchTrailer(handle, slice_start, region_end, n, &slice_end);
+  Part& part = parts_[n];
+  if (part.path) std::free(part.path);
+  else --missing_;
+  if (part.handle != kNoHandle) source_->Close(part.handle);
+  part = {copy, handle, slice_start, slice_end, LoadLe64(header + kLogicalOffset)};
+  *number = n;
+  return kOk;
+}
+
+// A host region's bounds: start rounded up to the grain, end rounded down (0: the file's end).
+void RegionOf(const HostRegion& host, uint64_t* start, uint64_t* end) {
+  *start = AlignUp(host.data_start);
+  *end = host.data_end ? AlignDown(host.data_end) : 0;
+}
+
+struct SiblingScan {
+  CisoReader* reader;
+  const char16_t* pattern;
+};
+
+err_t CisoReader::VisitSibling(void* context, const char16_t* path, bool is_directory) {
+  auto* scan = static_cast<SiblingScan*>(context);
+  if (is_directory || scan->reader->Complete()) return kOk;
+  const char16_t* name = path;
+  for (const char16_t* p = path; *p; ++p)
+    if (*p == u'\\' || *p == u'/') name = p + 1;
+  if (!AsciiGlobMatchNoCase(scan->pattern, -1, name, -1)) return kOk;
+  return scan->reader->AddSibling(path);
+}
+
+err_t CisoReader::AddSibling(const char16_t* path) {
+  file_handle_t handle;
+  if (source_->Open(path, kOpenForReading, &handle) != kOk) return kOk;
+  HostRegion host;
+  int64_t number;
+  if (HostScan(source_, handle, nullptr, 0, &host) != kOk) {
+    if (!plain_siblings_) {
+      source_->Close(handle);
+      return kOk;
+    }
+    return AddPart(path, handle, 0, 0, kAnyPart, &number);
+  }
+  uint64_t start, end;
+  RegionOf(host, &start, &end);
+  if (err_t e = AddPart(path, handle, start, end, kAnyPart, &number)) return e;
+  uint64_t after = AlignUp(host.after_signature);
+  if (host.after_signature && after > start && number != kAnyPart)
+    return AddPart(path, kNoHandle, after, 0, number, &number);
+  return kOk;
+}
+
+// Sibling part files: every file beside this one named "NAME.*".
+err_t CisoReader::ScanSiblings(bool plain_siblings) {
+  plain_siblings_ = plain_siblings;
+  size_t length = 0, name_start = 0;
+  for (; path_[length]; ++length)
+    if (path_[length] == u'\\' || path_[length] == u'/') name_start = length + 1;
+  size_t name_length = length - name_start;
+  auto* directory = static_cast<char16_t*>(std::malloc((name_start + 1) * sizeof(char16_t)));
+  auto* pattern = static_cast<char16_t*>(std::malloc((name_length + 3) * sizeof(char16_t)));
+  err_t e = kErrOutOfMemory;
+  if (directory && pattern) {
+    std::memcpy(directory, path_, name_start * sizeof(char16_t));
+    directory[name_start] = 0;
+    std::memcpy(pattern, path_ + name_start, name_length * sizeof(char16_t));
+    pattern[name_length] = u'.', pattern[name_length + 1] = u'*', pattern[name_length + 2] = 0;
+    SiblingScan scan = {this, pattern};
+    e = source_->ListDirectory(directory, VisitSibling, &scan);
+  }
+  std::free(directory);
+  std::free(pattern);
+  return e;
+}
+
+err_t CisoReader::LocateParts() {
+  file_handle_t handle;
+  HostRegion host = {0, 0, 0};
+  int64_t number;
+  bool is_host = false;
+  if (source_->Open(path_, kOpenForReading, &handle) == kOk) {
+    is_host = HostScan(source_, handle, nullptr, 0, &host) == kOk;
+  } else {
+    handle = kNoHandle;
+  }
+  if (!is_host) {
+    if (err_t e = AddPart(path_, handle, 0, 0, kAnyPart, &number)) return e;
+  } else {
+    uint64_t start, end;
+    RegionOf(host, &start, &end);
+    if (err_t e = AddPart(path_, handle, start, end, kAnyPart, &number)) return e;
+  }
+  bool scan = !Complete();
+  if (is_host && host.data_end != 0) {
+    // A signed program: everything it needs lies in this file.
+    if (!trailer_found_) return kErrBadFormat;
+    if (!Complete() && trailer_[kHashMethod] != kHashSha256) return kErrBadFormat;
+    if (!Complete() && host.after_signature != 0 && host.after_signature != host.data_start) {
+      if (err_t e = AddPart(path_, kNoHandle, AlignUp(host.after_signature), 0, 0, &number)) return e;
+    }
+    scan = !Complete();
+  }
+  if (scan) {
+    if (err_t e = ScanSiblings(!(is_host && host.data_end != 0))) return e;
+  }
+  if (!trailer_found_) return kErrHandleEof;
+  if (err_t e = CheckPartsAddUp()) return e;
+  return WalkChunks();
+}
+
+// The slices, in part order, must tile the data stream without gaps.
+err_t CisoReader::CheckPartsAddUp() {
+  uint64_t running = 0;
+  for (uint32_t i = 0; i < part_count_; ++i) {
+    const Part& p = parts_[i];
+    if (!p.path || p.logical != running || p.slice_end < p.slice_start) return kErrBadFormat;
+    running += p.slice_end - p.slice_start;
+  }
+  stream_length_ = running;
+  return kOk;
+}
+
+// Extension chunks between the trailer and the end of its part: each must be well formed;
+// the first key-material chunk is kept.
+err_t CisoReader::WalkChunks() {
+  file_handle_t handle = parts_[trailer_part_].handle;
+  uint64_t at = trailer_end_;
+  while (trailer_region_end_ - at >= kChunkHeaderSize) {
+    uint8_t header[kChunkHeaderSize];
+    if (ReadExactly(source_, handle, at, header, kChunkHeaderSize)) return kErrBadFormat;
+    uint32_t length = LoadLe32(header + kChunkLength);
+    if (!HasMagic(header, kChunkMagic) || !IsAligned(length) || length <= kChunkHeaderSize ||
+        length > trailer_region_end_ - at)
+      return kErrBadFormat;
+    if (header[kChunkType] == kChunkKeyMaterial && !key_chunk_) {
+      key_chunk_ = static_cast<uint8_t*>(std::malloc(length));
+      if (!key_chunk_) return kErrOutOfMemory;
+      if (ReadExactly(source_, handle, at, key_chunk_, length)) return kErrBadFormat;
+    }
+    at += length;
+  }
+  return kOk;
+}
+
+// ---- Tables ----
+
+err_t CisoReader::Open(IsoPasswordIterator*) {
+  if (err_t e = LocateParts()) return e;
+  return ReadTables();
+}
+
+err_t CisoReader::ReadTable(uint64_t* at, uint8_t* table, uint32_t size) {
+  if (size == 0) return kOk;
+  if (err_t e = StreamRead(*at, table, size)) return e;
+  if (hasher_) hasher_->Update(table, size);
+  *at += size;
+  return kOk;
+}
+
+err_t CisoReader::ReadTables() {
+  if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_)) return e;
+  digest_length_ = hasher_ ? hasher_->DigestLength() : 0;
+  if (trailer_[kEncryptionMethod] != 0) return kErrUnknownRevision;
+
+  block_size_ = LoadLe32(trailer_ + kBlockSize);
+  block_count_ = LoadLe64(trailer_ + kBlockCount);
+  uint32_t last = LoadLe32(trailer_ + kLastBlockSize);
+  patch_table_size_ = LoadLe32(trailer_ + kPatchTableSize);
+  if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize || last == 0 ||
+      last > block_size_ || block_count_ == 0 || !IsAligned(patch_table_size_))
+    return kErrBadFormat;
+  if (block_count_ >= 0xFFFFFFFFull) return kErrUnknownRevision;
+  image_size_ = (block_count_ - 1) * block_size_ + last;
+
+  uint8_t method = trailer_[kCompressionMethod];
+  err_t e = method == kStored ? kOk
+            : method == kDeflate ? CreateZipDecompressor(&decompressor_)
+            : method == kLzma ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], &decompressor_)
+                              : kErrUnknownRevision;
+  if (e) return e;
+
+  uint64_t size_table = decompressor_ ? AlignUp(block_count_ * 4) : 0;
+  uint64_t hash_table = hasher_ ? AlignUp(block_count_ * digest_length_) : 0;
+  if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull) return kErrUnknownRevision;
+  size_table_size_ = static_cast<uint32_t>(size_table);
+  hash_table_size_ = static_cast<uint32_t>(hash_table);
+  // The tables must lie inside the data stream; checked before anything is allocated, so a
+  // forged count cannot ask for gigabytes.
+  uint64_t tables = size_table + hash_table + patch_table_size_;
+  if (tables > stream_length_) return kErrBadFormat;
+  hashes_ = static_cast<uint8_t*>(std::malloc(hash_table_size_ + 1));
+  sizes_ = static_cast<uint8_t*>(std::malloc(size_table_size_ + 1));
+  patch_table_ = static_cast<uint8_t*>(std::malloc(patch_table_size_ + 1));
+  if (!hashes_ || !sizes_ || !patch_table_) return kErrOutOfMemory;
+
+  if (hasher_) hasher_->Reset();
+  uint64_t at = stream_length_ - tables;
+  if ((e = ReadTable(&at, hashes_, hash_table_size_)) || (e = ReadTable(&at, sizes_, size_table_size_)) ||
+      (e = ReadTable(&at, patch_table_, patch_table_size_)))
+    return e;
+  if (hasher_) {
+    uint8_t digest[kSha256DigestSize];
+    hasher_->Update(trailer_ + kDigestedTrailerFrom, kDigestedTrailerSize);
+    hasher_->Finish(digest);
+    if (std::memcmp(digest, trailer_ + kTableDigest, digest_length_) != 0) return kErrBadFormat;
+  }
+  if (decompressor_ && (e = BuildOffsets())) return e;
+  if ((e = ParsePatches())) return e;
+
+  if (decompressor_ && !(stored_ = static_cast<uint8_t*>(std::malloc(block_size_)))) return kErrOutOfMemory;
+  if (hasher_ || decompressor_) {
+    for (uint32_t i = 0; i < kCacheEntries; ++i) {
+      auto* entry = static_cast<CacheEntry*>(std::malloc(sizeof(CacheEntry) + block_size_));
+      if (!entry) return kErrOutOfMemory;
+      *entry = {cache_, kOk, false, 0, 0};
+      cache_ = entry;
+    }
+  }
+  return kOk;
+}
+
+// Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
+err_t CisoReader::BuildOffsets() {
+  offsets_ = static_cast<uint64_t*>(std::malloc(sizeof(uint64_t) * (block_count_ + 1)));
+  if (!offsets_) return kErrOutOfMemory;
+  offsets_[0] = 0;
+  for (uint64_t b = 0; b < block_count_; ++b) {
+    uint32_t stored = LoadLe32(sizes_ + 4 * b);
+    if (!IsAligned(stored) || stored > block_size_) return kErrBadFormat;
+    offsets_[b + 1] = offsets_[b] + stored;
+  }
+  uint64_t total = offsets_[block_count_] + hash_table_size_ + size_table_size_ + patch_table_size_;
+  return total == stream_length_ ? kOk : kErrBadFormat;
+}
+
+err_t CisoReader::ParsePatches() {
+  uint32_t capacity = 0;
+  for (uint64_t at = 0; at + kPatchHeaderSize <= patch_table_size_;) {
+    const uint8_t* record = patch_table_ + at;
+    uint32_t length = LoadLe32(record + kPatchLength);
+    if (length == 0) break;
+    uint64_t offset = LoadLe64(record + kPatchOffset);
+    uint64_t payload_end = at + kPatchHeaderSize + length;
+    if (payload_end > patch_table_size_ || offset + length < offset) return kErrBadFormat;
+    if (std::memcmp(record + kPatchTagAt, kPatchTag, 4) == 0) {
+      if (patch_count_ == capacity) {
+        capacity += capacity / 4 + 3;
+        auto* grown = static_cast<Patch*>(std::realloc(patches_, sizeof(Patch) * capacity));
+        if (!grown) return kErrOutOfMemory;
+        patches_ = grown;
+      }
+      patches_[patch_count_++] = {offset, offset + length, record + kPatchHeaderSize};
+    }
+    at = AlignUp(payload_end);
+  }
+  return kOk;
+}
+
+// ---- Reading ----
+
+// Bytes of the data stream, which runs through the parts' slices in part order.
+err_t CisoReader::StreamRead(uint64_t position, void* buffer, uint32_t count) {
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  for (uint32_t i = 0; i < part_count_ && count > 0; ++i) {
+    Part& part = parts_[i];
+    if (part.logical > position) return kErrHandleEof;
+    uint64_t slice = part.slice_end - part.slice_start;
+    if (position - part.logical >= slice) continue;
+    uint64_t available = part.logical + slice - position;
+    uint32_t n = available < count ? static_cast<uint32_t>(available) : count;
+    if (part.handle == kNoHandle) {
+      if (err_t e = source_->Open(part.path, kOpenForExclusiveReading, &part.handle)) {
+        part.handle = kNoHandle;
+        return e;
+      }
+    }
+    if (err_t e = ReadExactly(source_, part.handle, part.slice_start + (position - part.logical), p, n))
+      return e == kErrHandleEof ? kErrHandleEof : e;
+    p += n, position += n, count -= n;
+  }
+  return count == 0 ? kOk : kErrHandleEof;
+}
+
+err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) {
+  entry->start = block * block_size_;
+  entry->end = entry->start + block_size_;
+  entry->verified_only = false;
+  uint64_t from = offsets_ ? offsets_[block] : entry->start;
+  uint32_t stored = offsets_ ? static_cast<uint32_t>(offsets_[block + 1] - from) : block_size_;
+  if (stored == 0) {
+    std::memset(entry->bytes(), 0, block_size_);
+    return kOk;
+  }
+  bool compressed = decompressor_ && stored != block_size_;
+  uint8_t* bytes = compressed ? stored_ : entry->bytes();
+  if (err_t e = StreamRead(from, bytes, stored)) return e;
+  if (hasher_) {
+    uint8_t digest[kSha256DigestSize];
+    hasher_->Reset();
+    hasher_->Update(bytes, stored);
+    hasher_->Finish(digest);
+    if (std::memcmp(digest, hashes_ + block * digest_length_, digest_length_) != 0) return kErrBadFormat;
+  }
+  if (!compressed) return kOk;
+  if (!want_bytes && hasher_) {
+    entry->verified_only = true;
+    return kOk;
+  }
+  return decompressor_->Decode(bytes, stored, entry->bytes(), block_size_, nullptr);
+}
+
+// The entry holding `offset`, loaded if need be, moved to the front.
+CacheEntry* CisoReader::Lookup(uint64_t offset, bool want_bytes) {
+  CacheEntry** link = &cache_;
+  CacheEntry** last = &cache_;
+  for (; *link; link = &(*link)->next) {
+    if ((*link)->start <= offset && offset < (*link)->end) break;
+    last = link;
+  }
+  bool hit = *link != nullptr;
+  if (!hit) link = last;  // the least recently used entry
+  CacheEntry* entry = *link;
+  *link = entry->next;
+  entry->next = cache_;
+  cache_ = entry;
+  if (!hit || (want_bytes && entry->verified_only)) entry->result = LoadBlock(entry, offset / block_size_, want_bytes);
+  return entry;
+}
+
+err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t count) {
+  while (count > 0) {
+    if (offset >= image_size_) {
+      if (destination) std::memset(destination, 0, count);
+      return kOk;
+    }
+    CacheEntry* entry = Lookup(offset, destination != nullptr);
+    if (entry->result) return entry->result;
+    uint64_t n = count;
+    if (entry->end - offset < n) n = entry->end - offset;
+    if (image_size_ - offset < n) n = image_size_ - offset;
+    if (destination) {
+      std::memcpy(destination, entry->bytes() + (offset - entry->start), n);
+      destination += n;
+    }
+    offset += n, count -= static_cast<uint32_t>(n);
+  }
+  return kOk;
+}
+
+// A stored, unhashed container: image offsets are data-stream offsets.
+err_t CisoReader::ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count) {
+  uint32_t readable = offset >= image_size_ ? 0
+                      : image_size_ - offset < count ? static_cast<uint32_t>(image_size_ - offset)
+                                                     : count;
+  if (destination) {
+    if (err_t e = StreamRead(offset, destination, readable)) return e;
+    std::memset(destination + readable, 0, count - readable);
+    return kOk;
+  }
+  if (!scratch_ && !(scratch_ = static_cast<uint8_t*>(std::malloc(kScratchSize)))) return kErrOutOfMemory;
+  while (readable > 0) {
+    uint32_t n = readable < kScratchSize ? readable : kScratchSize;
+    if (err_t e = StreamRead(offset, scratch_, n)) return e;
+    offset += n, readable -= n;
+  }
+  return kOk;
+}
+
+void CisoReader::ApplyPatches(uint64_t offset, uint8_t* destination, uint32_t count) const {
+  uint64_t end = offset + count < offset ? UINT64_MAX : offset + count;
+  for (uint32_t i = 0; i < patch_count_; ++i) {
+    const Patch& patch = patches_[i];
+    uint64_t from = patch.start > offset ? patch.start : offset;
+    uint64_t to = patch.end < end ? patch.end : end;
+    if (from < to) std::memcpy(destination + (from - offset), patch.payload + (from - patch.start), to - from);
+  }
+}
+
+err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {
+  auto* dst = static_cast<uint8_t*>(destination);
+  err_t e = hasher_ || decompressor_ ? ReadCached(offset, dst, count) : ReadDirect(offset, dst, count);
+  if (e == kOk && dst) ApplyPatches(offset, dst, count);
+  return e;
+}
+
+void CisoReader::CloseFiles() {
+  for (uint32_t i = 0; i < part_count_; ++i) {
+    if (parts_[i].handle != kNoHandle) source_->Close(parts_[i].handle);
+    parts_[i].handle = kNoHandle;
+  }
+}
+
+void CisoReader::Destroy() {
+  CloseFiles();
+  for (uint32_t i = 0; i < part_count_; ++i) std::free(parts_[i].path);
+  std::free(parts_);
+  while (cache_) {
+    CacheEntry* next = cache_->next;
+    std::free(cache_);
+    cache_ = next;
+  }
+  for (void* p : {static_cast<void*>(path_), static_cast<void*>(key_chunk_), static_cast<void*>(offsets_),
+                  static_cast<void*>(hashes_), static_cast<void*>(sizes_), static_cast<void*>(patch_table_),
+                  static_cast<void*>(patches_), static_cast<void*>(stored_), static_cast<void*>(scratch_)})
+    std::free(p);
+  if (hasher_) hasher_->Destroy();
+  if (decompressor_) decompressor_->Destroy();
+  delete this;
+}
+
+void CisoReader::Describe(ContainerFacts* f) const {
+  *f = {};
+  f->image_size = image_size_;
+  f->block_count = block_count_;
+  f->block_size = block_size_;
+  f->last_block_size = LoadLe32(trailer_ + kLastBlockSize);
+  f->hash_method = trailer_[kHashMethod];
+  f->compression_method = trailer_[kCompressionMethod];
+  f->lzma_properties = trailer_[kLzmaProperties];
+  f->digest_length = digest_length_;
+  f->stream_length = stream_length_;
+  f->stored_bytes = offsets_ ? offsets_[block_count_] : block_count_ * block_size_;
+  for (uint64_t b = 0; offsets_ && b < block_count_; ++b) {
+    uint64_t stored = offsets_[b + 1] - offsets_[b];
+    f->zero_blocks += stored == 0;
+    f->raw_blocks += stored == block_size_;
+  }
+  f->patch_count = patch_count_;
+  f->part_count = part_count_;
+  f->has_locator = via_locator_;
+  std::memcpy(f->image_id, image_id_, kIdSize);
+}
+
+bool CisoReader::DescribePart(uint32_t index, PartFacts* f) const {
+  if (index >= part_count_) return false;
+  const Part& p = parts_[index];
+  *f = {p.path, p.slice_start, p.slice_end, p.logical};
+  return true;
+}
+
+}  // namespace
+
+err_t CreateCisoReader(ImageSource* source, IsoReader** out, const char16_t* path, file_handle_t handle,
+                       const uint8_t* probe, uint32_t probe_length) {
+  *out = nullptr;
+  HostRegion host;
+  uint64_t at = HostScan(source, handle, probe, probe_length, &host) == kOk ? AlignUp(host.data_start) : 0;
+  uint8_t header[kPartHeaderSize];
+  if (probe_length >= kPartHeaderSize && at <= probe_length - kPartHeaderSize) {
+    std::memcpy(header, probe + at, kPartHeaderSize);
+  } else if (at != 0) {
+    if (err_t e = ReadExactly(source, handle, at, header, kPartHeaderSize)) return e;
+  } else {
+    return kErrHandleEof;
+  }
+  if (!IsSealed(header, kPartHeaderSize, kPartMagic)) return kErrBadFormat;
+  if (err_t e = CheckFormat(header)) return e;
+  if (at == 0 && LoadLe32(header + kPartNumber) != 0) return kErrHandleEof;
+  char16_t* full = source->FullPath(path);
+  if (!full) return kErrInvalidParameter;
+  auto* reader = new (std::nothrow) CisoReader(source, full, header);
+  if (!reader) {
+    std::free(full);
+    return kErrOutOfMemory;
+  }
+  *out = reader;
+  return kOk;
+}
+
+void DescribeContainer(IsoReader* reader, ContainerFacts* facts) {
+  static_cast<CisoReader*>(reader)->Describe(facts);
+}
+
+bool DescribePart(IsoReader* reader, uint32_t index, PartFacts* facts) {
+  return static_cast<CisoReader*>(reader)->DescribePart(index, facts);
+}
+
+}  // namespace ciso
