@@ -3,7 +3,11 @@
 namespace tool {
 
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {};
+  static const std::vector<Command> commands = {
+      PackCommand(),
+      InfoCommand(),
+      VerifyCommand(),
+  };
   return commands;
 }
 

@@ -4,4 +4,7 @@
 
 namespace tool {
 // Each command's factory is declared here as it is added, e.g. `Command PackCommand();`.
+Command PackCommand();
+Command InfoCommand();
+Command VerifyCommand();
 }  // namespace tool

@@ -1,0 +1,169 @@
+// isorun pack, info and verify, run in-process on files in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tools/tool.h"
+
+namespace {
+
+struct ToolRun {
+  int code;
+  std::string out, err;
+};
+
+ToolRun RunTool(std::vector<std::string> words) {
+  for (const tool::Command& c : tool::Commands()) {
+    if (words[0] != c.name) continue;
+    std::vector<char*> argv;
+    for (size_t i = 1; i < words.size(); ++i) argv.push_back(words[i].data());
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    tool::Invocation inv;
+    int code = tool::Parse(c, static_cast<int>(argv.size()), argv.data(), &inv);
+    if (code == tool::kExitOk) code = c.run(inv);
+    ToolRun r{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    return r;
+  }
+  return {-1, "", "no such command"};
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    uint8_t chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+// A plain image the registry recognises: text, noise and zeros, "CD001" in sector 16.
+std::string MakeImage(const std::string& dir, size_t size) {
+  std::vector<uint8_t> b(size);
+  uint32_t x = 9;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1664525u + 1013904223u;
+    size_t sector = i / 2048;
+    b[i] = sector % 3 == 0 ? uint8_t("plain image text "[i % 17]) : sector % 3 == 1 ? uint8_t(x >> 24) : 0;
+  }
+  std::memcpy(b.data() + 0x8000, "\x01" "CD001\x01", 7);
+  std::string path = dir + "/image.iso";
+  WriteFile(path, b);
+  return path;
+}
+
+class ContainerCommands : public testing::Test {
+ protected:
+  testing_support::ScratchDir scratch;
+  std::string dir = scratch.path();
+  std::string image = MakeImage(dir, 300 * 1024);
+};
+
+TEST_F(ContainerCommands, PackInfoVerify) {
+  std::string out = dir + "/image.ciso";
+  ToolRun pack = RunTool({"pack", image, "-o", out, "--block-size", "32K", "--threads", "2"});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+  EXPECT_NE(pack.out.find("1 part"), std::string::npos) << pack.out;
+  ToolRun info = RunTool({"info", out, "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_NE(info.out.find("\"kind\": \"container\""), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"compression\": \"lzma\""), std::string::npos);
+  EXPECT_NE(info.out.find("\"hash\": \"sha256\""), std::string::npos);
+  EXPECT_NE(info.out.find("\"image_size\": 307200"), std::string::npos);
+  ToolRun text = RunTool({"info", out});
+  EXPECT_NE(text.out.find("lzma (properties 0x5D)"), std::string::npos) << text.out;
+  ToolRun verify = RunTool({"verify", out});
+  EXPECT_EQ(verify.code, 0) << verify.err;
+  EXPECT_NE(verify.out.find("OK"), std::string::npos);
+  EXPECT_EQ(RunTool({"verify", "--full", out}).code, 0);
+  // The plain image itself opens too.
+  ToolRun plain = RunTool({"info", image, "--json"});
+  EXPECT_NE(plain.out.find("\"kind\": \"plain\""), std::string::npos) << plain.out;
+  EXPECT_EQ(RunTool({"verify", image}).code, 0);
+}
+
+TEST_F(ContainerCommands, ThreadCountDoesNotChangeTheOutput) {
+  ASSERT_EQ(RunTool({"pack", image, "-o", dir + "/one", "--block-size", "16K", "--threads", "1"}).code, 0);
+  ASSERT_EQ(RunTool({"pack", image, "-o", dir + "/three", "--block-size", "16K", "--threads", "3"}).code, 0);
+  EXPECT_EQ(ReadFile(dir + "/one"), ReadFile(dir + "/three"));
+}
+
+TEST_F(ContainerCommands, SplitPartsAreFoundAndAMissingOneIsReported) {
+  std::string out = dir + "/split.ciso";
+  ToolRun pack = RunTool({"pack", image, "-o", out, "--split", "64K", "--compression", "none", "--hash", "crc32",
+                      "--block-size", "8K", "--locator"});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+  ToolRun info = RunTool({"info", out, "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_NE(info.out.find("split.ciso.004"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"locator\": true"), std::string::npos);
+  EXPECT_EQ(RunTool({"verify", out}).code, 0);
+  std::remove((out + ".002").c_str());
+  ToolRun broken = RunTool({"verify", out});
+  EXPECT_EQ(broken.code, 1);
+  EXPECT_NE(broken.err.find("isorun: verify: "), std::string::npos) << broken.err;
+  EXPECT_NE(broken.err.find("(error 11)"), std::string::npos) << broken.err;
+}
+
+TEST_F(ContainerCommands, RepackingRemovesStalePartsOnly) {
+  std::string out = dir + "/re.ciso";
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--split", "64K", "--compression", "none", "--block-size", "8K"}).code, 0);
+  ASSERT_FALSE(ReadFile(out + ".003").empty());
+  WriteFile(out + ".002", std::vector<uint8_t>(10, 'x'));  // not a part: the stale run ends here
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K"}).code, 0);
+  EXPECT_TRUE(ReadFile(out + ".001").empty());
+  EXPECT_EQ(ReadFile(out + ".002").size(), 10u);
+  EXPECT_EQ(RunTool({"verify", out}).code, 0);
+}
+
+TEST_F(ContainerCommands, CorruptBlockFailsVerify) {
+  std::string out = dir + "/bad.ciso";
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K", "--compression", "deflate"}).code, 0);
+  std::vector<uint8_t> bytes = ReadFile(out);
+  bytes[96 + 100] ^= 0x10;  // inside the first stored block
+  WriteFile(out, bytes);
+  ToolRun verify = RunTool({"verify", out});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_NE(verify.err.find("(error 11)"), std::string::npos) << verify.err;
+  EXPECT_EQ(verify.err.find('\n'), verify.err.size() - 1) << "one line";
+}
+
+TEST_F(ContainerCommands, Patches) {
+  std::vector<uint8_t> payload(100, 0xAB);
+  WriteFile(dir + "/patch.bin", payload);
+  std::string out = dir + "/patched.ciso";
+  ToolRun pack = RunTool({"pack", image, "-o", out, "--block-size", "4K", "--patch", "0x8808:" + dir + "/patch.bin"});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+  EXPECT_NE(RunTool({"info", out}).out.find("patches:      1"), std::string::npos);
+}
+
+TEST_F(ContainerCommands, UsageAndOpenErrors) {
+  EXPECT_EQ(RunTool({"pack", image}).code, 2);
+  EXPECT_EQ(RunTool({"pack", image, "-o", dir + "/x", "--compression", "zip"}).code, 2);
+  EXPECT_EQ(RunTool({"pack", image, "-o", dir + "/x", "--block-size", "1000"}).code, 2);
+  EXPECT_EQ(RunTool({"pack", image, "-o", dir + "/x", "--level", "12"}).code, 2);
+  EXPECT_EQ(RunTool({"pack", image, "-o", dir + "/x", "--split", "100"}).code, 2);
+  EXPECT_EQ(RunTool({"info"}).code, 2);
+  ToolRun missing = RunTool({"info", dir + "/nothing.iso"});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("isorun: info: cannot open"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("(error 2)"), std::string::npos) << missing.err;
+  WriteFile(dir + "/junk", std::vector<uint8_t>(5000, 'j'));
+  ToolRun junk = RunTool({"verify", dir + "/junk"});
+  EXPECT_EQ(junk.code, 1);
+  EXPECT_NE(junk.err.find("(error 11)"), std::string::npos) << junk.err;
+}
+
+}  // namespace

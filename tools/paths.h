@@ -1,0 +1,11 @@
+// Command-line text and the library's UTF-16 paths: arguments arrive in the system's
+// character set (the ANSI code page on Windows, the locale's on Linux) and go back out in it.
+#pragma once
+#include <string>
+
+namespace tool {
+
+std::u16string Wide(const std::string& text);
+std::string Narrow(const char16_t* text);
+
+}  // namespace tool
