@@ -1,2 +1,18 @@
 // The Windows runner's entry point (wide-character main).
-int wmain() { return 99; }
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "runner/runner.h"
+
+// The runner throws nothing and so never reports an exception's demangled type on its way out;
+// replacing the default terminate handler keeps the demangler (about 46 KiB) out of the program.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
+int wmain(int argc, wchar_t** argv) {
+  // Setups start from download folders where anyone can drop a DLL: load only system DLLs.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return runner_main(argc, reinterpret_cast<const char16_t* const*>(argv));
+}

@@ -1,0 +1,103 @@
+#include "runner/runner.h"
+
+#include "base/file.h"
+#include "base/folders.h"
+#include "base/format.h"
+#include "base/pool.h"
+#include "base/thread.h"
+#include "isofs/media.h"
+#include "runner/admin.h"
+#include "runner/diagnostic.h"
+#include "runner/message_box.h"
+#include "runner/resources.h"
+#include "runner/runner_text.h"
+#include "usertext/user_text.h"
+
+namespace {
+
+constexpr char16_t kDefaultRunExe[] = u"autorun.exe";
+
+// What one run holds from start-up to clean-up.
+struct Run {
+  UtPool pool;  // owns every string below
+  int argc = 0;
+  const char16_t* const* argv = nullptr;
+  const char16_t** child_argv = nullptr;  // argc + 1 entries, filled after extraction
+  const char16_t* module_path = nullptr;
+  const char16_t* temp_dir = nullptr;
+  SeVolume* media = nullptr;
+  RunnerOptions options;
+};
+
+void ShowCorruptMediaBox(Run& run) {
+  show_message_box(UserTextGet(&run.pool, kUtErrorCorruptTitle),
+                   UserTextGet1(&run.pool, kUtErrorCorruptOrIncompleteMedia, run.module_path));
+}
+
+// Steps 1-6 and 8-9 of the run: everything before the main sequence.
+void StartUp(Run& run, int argc, const char16_t* const* argv) {
+  run.argc = argc;
+  run.argv = argv;
+  run.child_argv = run.pool.AllocArray<const char16_t*>(size_t(argc) + 1);
+  run.module_path = module_path();
+  const char16_t* temp_name = runner_temp_name(&run.pool, module_base_name(), system_time_now());
+  // Without its own name the directory would be the temporary folder itself: never use that.
+  if (temp_name) run.temp_dir = path_join(&run.pool, special_folder(kFolderTemp), temp_name);
+  // The verify progress object is constructed here once verification exists.
+  // Console control handling is installed here: it keeps the runner alive while its child runs
+  // (Ctrl-C, console close, log-off) and gives a process without a console a signal window.
+  load_user_text();
+  read_runner_options(&run.pool, &run.options);
+  set_use_stderr(run.options.use_stderr);
+}
+
+// The main sequence; returns the exit code. Each failure shows its box and returns 99.
+int MainSequence(Run& run) {
+  if (run.options.require_administrator && !user_is_administrator()) {
+    show_message_box(run.argc > 0 ? run.argv[0] : nullptr,
+                     UserTextGet(&run.pool, kUtErrorAdministratorRequired));
+    return kExitRunnerFailed;
+  }
+  err_t e = OpenMedia(run.module_path, kNoHandle, kNoHandle, &run.media);
+  if (e != kOk) {
+    diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
+    ShowCorruptMediaBox(run);
+    return kExitRunnerFailed;
+  }
+  // Verification of the media, extraction into run.temp_dir and the child process (given
+  // run.child_argv) follow here. Until they exist an opened image cannot be run.
+  return kExitRunnerFailed;
+}
+
+// Clean-up, reached after every outcome of the main sequence.
+void CleanUp(Run& run) {
+  // A failed allocation may have left a path short of its own name: then delete nothing.
+  if (run.temp_dir && run.pool.FailureCount() == 0) delete_tree(run.temp_dir);
+  // The child process object is released here once it exists.
+  ReleaseMedia(run.media);
+  run.media = nullptr;
+  runtime_shutdown();
+  // The verify progress object is destroyed here; the pool goes last, with the Run.
+}
+
+}  // namespace
+
+void read_runner_options(malloc_i* pool, RunnerOptions* options) {
+  read_option_bool(u"use_stderr", &options->use_stderr);
+  read_option_bool(u"require_administrator", &options->require_administrator);
+  const char16_t* run_exe = read_option_text(pool, u"run_exe");
+  options->run_exe = run_exe && run_exe[0] ? run_exe : kDefaultRunExe;
+  read_option_bool(u"verify_media", &options->verify_media);
+}
+
+char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t time) {
+  return TextFormatPool(pool, u"%s-%I64i", base_name, time);
+}
+
+int runner_main(int argc, const char16_t* const* argv) {
+  Run run;
+  StartUp(run, argc, argv);
+  int result = MainSequence(run);
+  CleanUp(run);
+  return result;
+}

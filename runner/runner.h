@@ -1,0 +1,29 @@
+// The runner's main flow, from start-up to exit code: read the options and texts, check
+// administrator rights when asked, open the program's own file as media, verify and extract
+// it, run the embedded program, clean up. Every failure of the runner's own ends in a message
+// box and exit code 99.
+#pragma once
+#include <cstdint>
+
+class malloc_i;
+
+inline constexpr int kExitRunnerFailed = 99;
+
+// The options a build of the runner carries in its resources.
+struct RunnerOptions {
+  bool use_stderr = false;
+  bool require_administrator = false;
+  const char16_t* run_exe = nullptr;  // path of the program to run, below the extraction dir
+  bool verify_media = false;
+};
+
+// Reads the options in their fixed order (use_stderr, require_administrator, run_exe,
+// verify_media); a missing or empty option keeps its default ("autorun.exe" for run_exe).
+void read_runner_options(malloc_i* pool, RunnerOptions* options);
+
+// "<base name>-<time>": the name of the run's temporary directory, from the program's base name
+// and the system time (100 ns units since 1601). Null when the pool fails.
+char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t time);
+
+// The entry point's whole job; argv[argc] is null. Returns the exit code.
+int runner_main(int argc, const char16_t* const* argv);
