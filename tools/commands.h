@@ -7,4 +7,6 @@ namespace tool {
 Command PackCommand();
 Command InfoCommand();
 Command VerifyCommand();
+Command ScfCommand();
+Command UserTextCommand();
 }  // namespace tool
