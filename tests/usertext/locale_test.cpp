@@ -53,22 +53,31 @@ std::u16string Text(const char16_t* id) {
   return UserTextGet1(&pool, id, u"%1");
 }
 
-// Applies fake settings to the program's table and puts the defaults back afterwards.
+// Applies fake settings to the program's table, starting from the defaults, and puts the
+// system's settings back afterwards.
 class LocaleEntries : public testing::Test {
  protected:
+  static constexpr const char16_t* const* kIds[] = {&kUtLocaleDecimal, &kUtLocaleNegFormat,
+                                                    &kUtLocaleThousGrouping, &kUtLocaleThousSep,
+                                                    &kUtLocaleTimeSep};
   void Apply(const FakeLocale& fake) {
     g_fake = &fake;
     ApplyLocaleSettings({FakeText, FakeNumber});
   }
   void Reset() {
-    UserTextSet(kUtLocaleDecimal, u".");
-    UserTextSet(kUtLocaleNegFormat, u"-%1");
-    UserTextSet(kUtLocaleThousGrouping, u"3;0");
-    UserTextSet(kUtLocaleThousSep, u",");
-    UserTextSet(kUtLocaleTimeSep, u":");
+    const char16_t* defaults[] = {u".", u"-%1", u"3;0", u",", u":"};
+    for (size_t i = 0; i < 5; ++i) UserTextSet(*kIds[i], defaults[i]);
   }
-  void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
+  void SetUp() override {
+    for (size_t i = 0; i < 5; ++i) saved_[i] = Text(*kIds[i]);
+    Reset();
+  }
+  void TearDown() override {
+    for (size_t i = 0; i < 5; ++i) UserTextSet(*kIds[i], saved_[i].c_str());
+  }
+
+ private:
+  std::u16string saved_[5];
 };
 
 std::u16string Elapsed(int64_t duration) {

@@ -68,7 +68,7 @@ TEST(LocalePosix, ReadsTheEnvironmentsLocale) {
   std::system(command.c_str());  // warns about the categories left out
   if (!std::ifstream(dir.path() + "/xx_XX.UTF-8/LC_NUMERIC")) GTEST_SKIP() << "no localedef";
 
-  LocPathLeaks leaks;
+  [[maybe_unused]] LocPathLeaks leaks;
   ScopedEnv path("LOCPATH", dir.path());
   ScopedEnv all("LC_ALL", "xx_XX.UTF-8");
   EXPECT_EQ(Query(UtLocaleItem::kDecimal), u",");
