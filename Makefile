@@ -1,23 +1,26 @@
 # The two commands: `make demo` runs the runner on the bundled example, `make check` runs every
 # test on the host, host-asan and win32 builds. Both install what is missing first.
 PRESETS := host host-asan win32
+BUILDS := $(addprefix build-,$(PRESETS) fuzz)
+TESTS := $(addprefix test-,$(PRESETS))
 JOBS ?= $(shell nproc)
 
-.PHONY: all demo check bootstrap fuzz clean $(addprefix build-,$(PRESETS) fuzz) $(addprefix test-,$(PRESETS))
+.PHONY: all demo check bootstrap fuzz clean $(BUILDS) $(TESTS)
 
 all: build-host
 
 bootstrap:
 	@scripts/bootstrap
 
-build-%: bootstrap
+# (Static pattern rules: make applies no implicit rule to a phony target.)
+$(BUILDS): build-%: bootstrap
 	@test -f build/$*/CMakeCache.txt || cmake --preset $* >/dev/null
 	@cmake --build build/$* -j$(JOBS)
 
-test-%: build-%
+$(TESTS): test-%: build-%
 	@cd build/$* && ctest --output-on-failure -j$(JOBS)
 
-check: $(addprefix test-,$(PRESETS))
+check: $(TESTS)
 	@echo "make check: all builds passed"
 
 demo: build-host build-win32
