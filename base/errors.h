@@ -37,6 +37,7 @@ inline constexpr err_t kErrSeekOnDevice = 132;
 inline constexpr err_t kErrDirNotEmpty = 145;
 inline constexpr err_t kErrBusy = 170;
 inline constexpr err_t kErrAlreadyExists = 183;
+inline constexpr err_t kErrBadExeFormat = 193;  // the file is no program this system can run
 inline constexpr err_t kErrFilenameTooLong = 206;
 inline constexpr err_t kErrFileTooLarge = 223;
 inline constexpr err_t kErrMoreData = 234;
