@@ -1,0 +1,277 @@
+// IsoFs::CfsVolume: one ISO 9660 directory hierarchy (ECMA-119), from a primary, supplementary
+// (Joliet) or enhanced volume descriptor. Both-endian numbers are read from their big-endian
+// half.
+#include <cstring>
+#include <new>
+
+#include "base/endian.h"
+#include "base/text.h"
+#include "isofs/disc_time.h"
+#include "isofs/media_impl.h"
+#include "isofs/volumes.h"
+
+namespace IsoFs {
+
+namespace {
+
+// Volume descriptor fields (ECMA-119 8.4, 8.5).
+constexpr uint32_t kVdVolumeIdentifier = 40;     // 32 bytes
+constexpr uint32_t kVdEscapeSequences = 88;      // 32 bytes
+constexpr uint32_t kVdRootRecord = 156;          // 34 bytes
+constexpr uint32_t kVdCreationDate = 813;        // 17-byte form
+constexpr uint32_t kVdModificationDate = 830;    // 17-byte form
+
+// Directory record fields (ECMA-119 9.1).
+constexpr uint32_t kDrLength = 0;
+constexpr uint32_t kDrExtendedAttributeLength = 1;
+constexpr uint32_t kDrExtentBe = 6;
+constexpr uint32_t kDrDataLengthBe = 14;
+constexpr uint32_t kDrRecordingDate = 18;  // 7-byte form
+constexpr uint32_t kDrFileFlags = 25;
+constexpr uint32_t kDrFileUnitSize = 26;
+constexpr uint32_t kDrInterleaveGap = 27;
+constexpr uint32_t kDrIdentifierLength = 32;
+constexpr uint32_t kDrIdentifier = 33;
+constexpr uint8_t kFlagDirectory = 0x02;
+
+// Extended attribute record fields (ECMA-119 9.5).
+constexpr uint32_t kEarFixedPart = 250;
+constexpr uint32_t kEarCreationDate = 10;
+constexpr uint32_t kEarModificationDate = 27;
+// Extended attribute lengths from this on have their record read for dates.
+constexpr uint8_t kEarQueuedLength = 250;
+
+// Name encodings.
+constexpr int kAnsi = 1;
+constexpr int kUcs2 = 2;
+constexpr int kUtf8 = 3;
+
+constexpr uint32_t kMaxLabel = 49;
+constexpr uint32_t kNameBytes = 500;
+
+uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+// The length of the longest prefix of s[0..n) that ends on a whole UTF-8 character.
+uint32_t WholeUtf8(const uint8_t* s, uint32_t n) {
+  uint32_t end = n, i = n;
+  // Back up over continuation bytes to the last lead byte; keep it only when complete.
+  while (i > 0 && (s[i - 1] & 0xC0) == 0x80) --i;
+  if (i == 0) return n;
+  uint8_t lead = s[i - 1];
+  uint32_t need = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (end - (i - 1) < need) end = i - 1;
+  return end;
+}
+
+// Decodes an identifier or label field into UTF-8.
+size_t DecodeToUtf8(int encoding, const uint8_t* s, uint32_t n, char* out, size_t cap) {
+  if (encoding == kUcs2) {
+    char16_t units[128];
+    uint32_t count = n / 2 < 128 ? n / 2 : 128;
+    for (uint32_t i = 0; i < count; ++i) units[i] = LoadBe16(s + 2 * i);
+    size_t written = Utf16ToUtf8(out, cap, units, count);
+    return written < cap ? written : std::strlen(out);
+  }
+  if (encoding == kUtf8) {
+    uint32_t whole = WholeUtf8(s, n);
+    if (whole >= cap) whole = WholeUtf8(s, uint32_t(cap - 1));
+    std::memcpy(out, s, whole);
+    out[whole] = 0;
+    return whole;
+  }
+  size_t written = CodePageToUtf8(0, out, cap, reinterpret_cast<const char*>(s), n);
+  return written < cap ? written : std::strlen(out);
+}
+
+// "%/@", "%/C", "%/E" announce UCS-2; "%/G", "%/H", "%/I" UTF-8; nothing means the kind's
+// default. -1 for any other escape sequence.
+int EncodingOf(int kind, const uint8_t* descriptor) {
+  if (kind == kDescriptorPrimary) return kAnsi;
+  const uint8_t* escapes = descriptor + kVdEscapeSequences;
+  size_t n = 0;
+  while (n < 31 && escapes[n]) ++n;
+  if (n == 0) return kind == kDescriptorEnhanced ? kUtf8 : kAnsi;
+  if (n != 3 || escapes[0] != '%' || escapes[1] != '/') return -1;
+  switch (escapes[2]) {
+    case '@': case 'C': case 'E': return kUcs2;
+    case 'G': case 'H': case 'I': return kUtf8;
+    default: return -1;
+  }
+}
+
+// Where a version suffix ";N" (N of 1..32767 without a leading 0) starts, and with it one '.'
+// right before it; the full length when the name has none.
+uint32_t ShortNameLength(const char* name, uint32_t length) {
+  const char* semicolon = nullptr;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (name[i] == ';') semicolon = name + i;
+  }
+  if (!semicolon) return length;
+  uint32_t at = uint32_t(semicolon - name);
+  if (at + 1 >= length || name[at + 1] == '0') return length;
+  uint32_t version = 0;
+  for (uint32_t i = at + 1; i < length; ++i) {
+    if (name[i] < '0' || name[i] > '9') return length;
+    version = version * 10 + uint32_t(name[i] - '0');
+    if (version > 32767) return length;
+  }
+  if (at >= 2 && name[at - 1] == '.') return at - 1;
+  return at;
+}
+
+class CfsVolume final : public Volume {
+ public:
+  CfsVolume(Media* media, int kind, int encoding) : media_(media), kind_(kind), encoding_(encoding) {}
+
+  void Destroy() override {
+    HeapRelease(label_);
+    this->~CfsVolume();
+    HeapRelease(this);
+  }
+  void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) override;
+  err_t Expand(Entry* directory, bool* run_queue) override;
+  err_t GetInfo(uint64_t* time, char16_t** label) override;
+
+  err_t TakeLabel(const uint8_t* field);
+  uint64_t time_ = 0;
+
+ private:
+  ~CfsVolume() = default;
+  err_t AddRecord(Entry* directory, const uint8_t* record, uint64_t position, Entry** made);
+
+  Media* media_;
+  int kind_;
+  int encoding_;
+  char16_t* label_ = nullptr;
+};
+
+// The volume identifier in the volume's encoding, at most 49 characters, trailing spaces cut.
+err_t CfsVolume::TakeLabel(const uint8_t* field) {
+  char utf8[kNameBytes];
+  DecodeToUtf8(encoding_, field, 32, utf8, sizeof utf8);
+  label_ = static_cast<char16_t*>(HeapAllocate((kMaxLabel + 1) * sizeof(char16_t)));
+  if (!label_) return kErrOutOfMemory;
+  size_t n = Utf8ToUtf16(label_, kMaxLabel + 1, utf8, -1);
+  if (n > kMaxLabel) n = kMaxLabel;
+  while (n > 0 && label_[n - 1] == u' ') --n;
+  label_[n] = 0;
+  return kOk;
+}
+
+err_t CfsVolume::GetInfo(uint64_t* time, char16_t** label) {
+  return AnswerVolumeInfo(time_, label_, time, label);
+}
+
+void CfsVolume::ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) {
+  if (media_->ReadImage(item->position, buffer, kEarFixedPart) == kOk) {
+    item->entry->creation_time = IsoLongDate(buffer + kEarCreationDate);
+    item->entry->modification_time = IsoLongDate(buffer + kEarModificationDate);
+  }
+  item->Destroy();
+}
+
+// Makes the entry of one directory record (not a continuation).
+err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t position,
+                           Entry** made) {
+  char name[kNameBytes];
+  uint32_t id_length = record[kDrIdentifierLength];
+  uint32_t full = uint32_t(DecodeToUtf8(encoding_, record + kDrIdentifier, id_length, name, sizeof name));
+  bool is_directory = record[kDrFileFlags] & kFlagDirectory;
+  uint32_t short_length = kind_ != kDescriptorEnhanced && !is_directory ? ShortNameLength(name, full) : full;
+  Entry* e;
+  if (err_t err = media_->AddChild(directory, this, name, short_length, full, position + 1,
+                                   is_directory ? kSeTypeDirectory : kSeTypeFile, &e))
+    return err;
+  uint32_t extent = LoadBe32(record + kDrExtentBe);
+  uint8_t ear_length = record[kDrExtendedAttributeLength];
+  if (ear_length >= kEarQueuedLength) {
+    if (void* memory = HeapAllocate(sizeof(ExpandWorkState)))
+      media_->Queue(new (memory) ExpandWorkState(e), uint64_t(extent) * kSectorSize);
+  }
+  bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
+  if (!interleaved) {
+    e->modification_time = IsoShortDate(record + kDrRecordingDate);
+    e->size = LoadBe32(record + kDrDataLengthBe);
+    media_->AppendRun(e, extent + (ear_length ? 1 : 0), SectorsFor(e->size));
+  }
+  *made = e;
+  return kOk;
+}
+
+err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
+  *run_queue = false;
+  auto* work = static_cast<uint8_t*>(HeapAllocate(2 * kSectorSize + 2000));
+  if (!work) return kErrOutOfMemory;
+  uint8_t* record = work;                       // one record, at most 255 bytes
+  uint8_t* last_identifier = work + kSectorSize;  // the raw identifier that made `last`
+  uint32_t last_length = 0;
+  Entry* last = nullptr;
+  StreamReader stream(media_, directory);
+  err_t result = kOk;
+  for (;;) {
+    uint64_t position = 0;
+    err_t e = stream.Read(record, 1, &position);
+    while (e == kOk && record[kDrLength] == 0) {
+      e = stream.Align(kSectorSize);
+      if (e == kOk) e = stream.Read(record, 1, &position);
+    }
+    if (e == kOk && record[kDrLength] <= kDrIdentifier) e = kErrBadFormat;
+    if (e == kOk) e = stream.Read(record + 1, record[kDrLength] - 1u);
+    uint32_t id_length = e == kOk ? record[kDrIdentifierLength] : 0;
+    if (e == kOk && kDrIdentifier + id_length > record[kDrLength]) e = kErrBadFormat;
+    if (e != kOk) {
+      result = e == kErrHandleEof ? kOk : e;
+      break;
+    }
+    const uint8_t* id = record + kDrIdentifier;
+    if (id_length == 0 || (id_length == 1 && id[0] <= 1)) continue;  // ".", ".."
+    bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
+    if (last && id_length == last_length && std::memcmp(id, last_identifier, id_length) == 0) {
+      // A further extent of the same file.
+      if (interleaved) continue;
+      uint32_t length = LoadBe32(record + kDrDataLengthBe);
+      if ((result = media_->AppendRun(last, LoadBe32(record + kDrExtentBe), SectorsFor(length))))
+        break;
+      last->size += length;
+      continue;
+    }
+    if ((result = AddRecord(directory, record, position, &last))) break;
+    std::memcpy(last_identifier, id, id_length);
+    last_length = id_length;
+  }
+  HeapRelease(work);
+  return result;
+}
+
+}  // namespace
+
+err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t position,
+                    const char* name) {
+  int encoding = EncodingOf(kind, descriptor);
+  if (encoding < 0) return kOk;
+  void* memory = HeapAllocate(sizeof(CfsVolume));
+  if (!memory) return kErrOutOfMemory;
+  auto* volume = new (memory) CfsVolume(media, kind, encoding);
+  Entry* root = nullptr;
+  err_t e = volume->TakeLabel(descriptor + kVdVolumeIdentifier);
+  if (e == kOk) {
+    volume->time_ = IsoLongDate(descriptor + kVdCreationDate);
+    e = media->AddChild(media->media_directory(), volume, name, uint32_t(std::strlen(name)),
+                        uint32_t(std::strlen(name)), position, kSeTypeDirectory, &root);
+  }
+  if (e != kOk) {
+    volume->Destroy();
+    return e;
+  }
+  root->volume_root = 1;
+  root->creation_time = volume->time_;
+  root->modification_time = IsoLongDate(descriptor + kVdModificationDate);
+  const uint8_t* record = descriptor + kVdRootRecord;
+  root->size = LoadBe32(record + kDrDataLengthBe);
+  media->AppendRun(root, LoadBe32(record + kDrExtentBe) + (record[kDrExtendedAttributeLength] ? 1 : 0),
+                   SectorsFor(root->size));
+  media->set_main_root(root);
+  return kOk;
+}
+
+}  // namespace IsoFs

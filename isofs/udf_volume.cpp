@@ -1,0 +1,669 @@
+// IsoFs::UdfVolume: a UDF file system (ECMA-167 with the OSTA profile). Directories come from
+// their file identifier descriptors; each entry's type, attributes, times and data runs from its
+// File Entry, read later through the pending queue so that reads go forward through the image.
+// All numbers are little-endian; descriptor tags are checked by their checksum.
+#include <cstring>
+#include <new>
+
+#include "base/endian.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "isofs/disc_time.h"
+#include "isofs/media_impl.h"
+#include "isofs/volumes.h"
+
+namespace IsoFs {
+
+namespace {
+
+// Descriptor tag (ECMA-167 3/7.2).
+constexpr uint32_t kTagChecksum = 4;
+constexpr uint32_t kTagBytes = 16;
+enum : uint16_t {
+  kTagPrimaryVolume = 1,
+  kTagAnchor = 2,
+  kTagVolumePointer = 3,
+  kTagPartition = 5,
+  kTagLogicalVolume = 6,
+  kTagFileSet = 256,
+  kTagFileIdentifier = 257,
+  kTagAllocationExtent = 258,
+  kTagIndirectEntry = 259,
+  kTagFileEntry = 261,
+  kTagExtendedAttributeHeader = 262,
+  kTagExtendedFileEntry = 266,
+};
+
+// Anchor volume descriptor pointer: the main volume descriptor sequence extent.
+constexpr uint32_t kAnchorSequenceLength = 16;
+constexpr uint32_t kAnchorSequenceLocation = 20;
+constexpr uint32_t kAnchorSector = 256;
+// Volume descriptor pointer: the next extent of the sequence.
+constexpr uint32_t kPointerLength = 20;
+constexpr uint32_t kPointerLocation = 24;
+// Primary volume descriptor.
+constexpr uint32_t kPvdVolumeIdentifier = 24;  // dstring, 32 bytes
+constexpr uint32_t kPvdRecordingTime = 376;
+// Partition descriptor.
+constexpr uint32_t kPdNumber = 22;
+constexpr uint32_t kPdStart = 188;
+// Logical volume descriptor.
+constexpr uint32_t kLvdIdentifier = 84;  // dstring, 128 bytes
+constexpr uint32_t kLvdBlockSize = 212;
+constexpr uint32_t kLvdFileSetBlock = 252;
+constexpr uint32_t kLvdFileSetPartition = 256;
+constexpr uint32_t kLvdMapTableLength = 264;
+constexpr uint32_t kLvdMapCount = 268;
+constexpr uint32_t kLvdMaps = 440;
+constexpr uint32_t kLvdConsidered = 512;  // the maps must end within these bytes
+// Partition maps (type 1 physical; type 2 identified by its regid).
+constexpr uint32_t kMap1Partition = 4;
+constexpr uint32_t kMap2Identifier = 5;
+constexpr uint32_t kMap2Partition = 38;
+constexpr uint32_t kMap2MetadataFile = 40;
+constexpr uint32_t kMap2MinLength = 64;
+constexpr char kVirtualPartition[23] = "*UDF Virtual Partition";  // with its zero byte
+constexpr char kMetadataPartition[24] = "*UDF Metadata Partition";
+// File set descriptor.
+constexpr uint32_t kFsdRecordingTime = 16;
+constexpr uint32_t kFsdLogicalVolumeIdentifier = 112;  // dstring, 128 bytes
+constexpr uint32_t kFsdFileSetIdentifier = 304;        // dstring, 32 bytes
+constexpr uint32_t kFsdRootIcb = 400;                  // long_ad
+// File identifier descriptor.
+constexpr uint32_t kFidFixedPart = 38;
+constexpr uint32_t kFidCharacteristics = 18;
+constexpr uint32_t kFidIdentifierLength = 19;
+constexpr uint32_t kFidIcb = 20;  // long_ad
+constexpr uint32_t kFidImplementationUseLength = 36;
+constexpr uint8_t kFidDirectory = 0x02;
+constexpr uint8_t kFidParent = 0x08;
+// long_ad: extent length, block, partition reference.
+constexpr uint32_t kLongAdBlock = 4;
+constexpr uint32_t kLongAdPartition = 8;
+constexpr uint32_t kExtentLengthMask = 0x3FFFFFFF;
+// ICB tag inside File Entries and indirect entries.
+constexpr uint32_t kIcbFileType = 27;
+constexpr uint32_t kIcbFlags = 34;
+constexpr uint32_t kIndirectIcb = 36;
+constexpr uint16_t kIcbFlagArchive = 0x20;
+constexpr uint16_t kIcbFlagSystem = 0x400;
+// File Entry and Extended File Entry.
+struct EntryLayout {
+  uint32_t ea_length, ad_length, ea_icb, modification_time, creation_time, area;
+};
+constexpr EntryLayout kFileEntry = {168, 172, 112, 84, 0, 176};
+constexpr EntryLayout kExtendedFileEntry = {208, 212, 136, 92, 104, 216};
+// Allocation extent descriptor.
+constexpr uint32_t kAedLength = 20;
+constexpr uint32_t kAedDescriptors = 24;
+// Extended attributes: the header descriptor, and the file times attribute.
+constexpr uint32_t kEaHeaderBytes = 24;
+constexpr uint32_t kEaFileTimesType = 5;
+constexpr uint32_t kEaFileTimesMinLength = 32;
+
+enum : uint8_t { kFileTypeDirectory = 4, kFileTypeSymlink = 12 };
+enum : uint32_t { kShortAd = 0, kLongAd = 1, kExtendedAd = 2, kEmbedded = 3 };
+
+constexpr uint32_t kMaxPartitions = 10;
+constexpr uint32_t kMaxPartitionDescriptors = 20;
+constexpr uint32_t kMaxLabel = 49;
+constexpr uint32_t kNameBytes = 1000;
+// Bounds on chains of on-disc structures (a loop in them must end).
+constexpr uint32_t kMaxSequenceSectors = 4096;  // volume descriptor sequence, pointers followed
+constexpr uint32_t kMaxIcbSectors = 64;         // sectors of one ICB read in a pass
+constexpr uint32_t kMaxChainHops = 4096;        // indirect entries and allocation extents
+
+uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+bool TagValid(const uint8_t* d) {
+  if (LoadLe16(d) == 0) return false;
+  uint8_t sum = 0;
+  for (uint32_t i = 0; i < kTagBytes; ++i) {
+    if (i != kTagChecksum) sum = uint8_t(sum + d[i]);
+  }
+  return sum == d[kTagChecksum];
+}
+
+uint16_t TagOf(const uint8_t* d) { return TagValid(d) ? LoadLe16(d) : 0; }
+
+// A dstring of n bytes as a label of at most 49 characters without trailing spaces; a used
+// length of 0 keeps the label as it was. The used length never reaches past the field.
+void TakeDstring(const uint8_t* field, uint32_t n, char16_t* label) {
+  uint32_t used = field[n - 1];
+  if (used == 0) return;
+  if (used > n - 1) used = n - 1;
+  size_t k = 0;
+  if (field[0] == 8) {
+    for (uint32_t i = 1; i < used && k < kMaxLabel; ++i) label[k++] = field[i];
+  } else if (field[0] == 16) {
+    for (uint32_t i = 0; i < (used - 1) / 2 && k < kMaxLabel; ++i)
+      label[k++] = LoadBe16(field + 1 + 2 * i);
+  } else {
+    k = CodePageToUtf16(0, label, kMaxLabel + 1, reinterpret_cast<const char*>(field), used);
+    if (k > kMaxLabel) k = Utf16Length(label);
+  }
+  while (k > 0 && label[k - 1] == u' ') --k;
+  label[k] = 0;
+}
+
+// An OSTA CS0 identifier as UTF-8: compression 8 gives one code point per byte, 16 big-endian
+// units; any other compression byte leaves the bytes (that one included) as they are.
+size_t DecodeIdentifier(const uint8_t* id, uint32_t n, char* out, size_t cap) {
+  size_t pos = 0;
+  if (id[0] == 8) {
+    for (uint32_t i = 1; i < n; ++i) Utf8Encode(id[i], out, cap - 1, &pos);
+  } else if (id[0] == 16) {
+    char16_t units[128];
+    uint32_t count = (n - 1) / 2;
+    for (uint32_t i = 0; i < count; ++i) units[i] = LoadBe16(id + 1 + 2 * i);
+    pos = Utf16ToUtf8(out, cap, units, count);
+  } else {
+    pos = n < cap ? n : cap - 1;
+    std::memcpy(out, id, pos);
+  }
+  if (pos >= cap) pos = cap - 1;
+  out[pos] = 0;
+  return pos;
+}
+
+// A queued read of one ICB: the entry's File Entry, an allocation extent of it, or its
+// extended attributes.
+class UdfExpandWorkState final : public ExpandWorkState {
+ public:
+  using ExpandWorkState::ExpandWorkState;
+  void Destroy() override {
+    this->~UdfExpandWorkState();
+    HeapRelease(this);
+  }
+
+  uint32_t ad_type = kShortAd;
+  uint32_t icb_length = 0;
+  uint32_t icb_sector = 0;
+  uint32_t partition = 0;
+  uint32_t hops = 0;         // indirect entries and allocation extents followed so far
+  bool attributes = false;   // reading the extended attributes, not the File Entry
+
+ private:
+  ~UdfExpandWorkState() = default;
+};
+
+// What the volume descriptor sequence tells.
+struct Sequence {
+  char16_t label[kMaxLabel + 1];
+  uint64_t time;
+  uint32_t partition_numbers[kMaxPartitionDescriptors];
+  uint32_t partition_starts[kMaxPartitionDescriptors];
+  uint32_t partitions;
+  bool have_file_set;
+  uint32_t file_set_block;
+  uint32_t file_set_partition;
+  uint32_t map_partition[kMaxPartitions];
+  uint32_t map_metadata_file[kMaxPartitions];
+  bool map_is_metadata[kMaxPartitions];
+  uint32_t maps;
+};
+
+class UdfVolume final : public Volume {
+ public:
+  explicit UdfVolume(Media* media) : media_(media) {}
+
+  void Destroy() override {
+    HeapRelease(label_);
+    this->~UdfVolume();
+    HeapRelease(this);
+  }
+  void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) override;
+  err_t Expand(Entry* directory, bool* run_queue) override;
+  err_t GetInfo(uint64_t* time, char16_t** label) override;
+
+  err_t Open(Sequence* sequence, uint8_t* scratch);
+
+ private:
+  ~UdfVolume() = default;
+  uint32_t Map(uint32_t partition, uint32_t block) const;
+  err_t QueueIcb(Entry* entry, const uint8_t* long_ad);
+  void Requeue(UdfExpandWorkState* item);
+  void ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* entry, uint32_t sector, bool* again);
+  void FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* entry);
+  bool ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, uint32_t n);
+  void ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n);
+
+  Media* media_;
+  uint32_t partition_count_ = 0;
+  uint32_t start_[kMaxPartitions] = {};
+  uint64_t time_ = 0;
+  char16_t* label_ = nullptr;
+};
+
+uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
+  if (partition < partition_count_) return start_[partition] + block;
+  return partition != 0 ? start_[0] + block : block;
+}
+
+err_t UdfVolume::GetInfo(uint64_t* time, char16_t** label) {
+  return AnswerVolumeInfo(time_, label_, time, label);
+}
+
+err_t UdfVolume::QueueIcb(Entry* entry, const uint8_t* long_ad) {
+  void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
+  if (!memory) return kErrOutOfMemory;
+  auto* item = new (memory) UdfExpandWorkState(entry);
+  item->icb_length = LoadLe32(long_ad) & kExtentLengthMask;
+  item->partition = LoadLe16(long_ad + kLongAdPartition);
+  item->icb_sector = Map(item->partition, LoadLe32(long_ad + kLongAdBlock));
+  media_->Queue(item, uint64_t(item->icb_sector) * kSectorSize);
+  return kOk;
+}
+
+// Queues an item again at its (new) ICB, unless its chain has grown past the bound: then the
+// entry is marked unsound and the item goes.
+void UdfVolume::Requeue(UdfExpandWorkState* item) {
+  if (++item->hops > kMaxChainHops) {
+    item->entry->damage = kErrStackOverflow;
+    item->Destroy();
+    return;
+  }
+  media_->Queue(item, uint64_t(item->icb_sector) * kSectorSize);
+}
+
+// ---- Directories ---------------------------------------------------------------------------
+
+err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
+  *run_queue = true;
+  StreamReader stream(media_, directory);
+  uint8_t fid[kFidFixedPart];
+  uint8_t identifier[256];
+  char name[kNameBytes];
+  for (;;) {
+    uint64_t position = 0;
+    if (stream.Read(fid, sizeof fid, &position) != kOk) return kOk;
+    if (TagOf(fid) != kTagFileIdentifier) return kOk;
+    uint32_t id_length = fid[kFidIdentifierLength];
+    if (stream.Skip(LoadLe16(fid + kFidImplementationUseLength)) != kOk ||
+        stream.Read(identifier, id_length) != kOk || stream.Align(4) != kOk)
+      return kOk;
+    uint8_t characteristics = fid[kFidCharacteristics];
+    if ((characteristics & kFidParent) || id_length == 0) continue;
+    uint32_t length = uint32_t(DecodeIdentifier(identifier, id_length, name, sizeof name));
+    if (length == 0) continue;
+    Entry* child;
+    uint8_t type = characteristics & kFidDirectory ? kSeTypeDirectory : kSeTypeFile;
+    if (err_t e = media_->AddChild(directory, this, name, length, length, position + 1, type, &child))
+      return e;
+    // Without its work item the child stays without attributes or data.
+    QueueIcb(child, fid + kFidIcb);
+  }
+}
+
+// ---- Work items ----------------------------------------------------------------------------
+
+void UdfVolume::ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n) {
+  uint64_t at = 0;
+  while (at + 12 <= n) {
+    const uint8_t* a = area + at;
+    uint32_t type = LoadLe32(a), length = LoadLe32(a + 8);
+    uint8_t subtype = a[4];
+    if (length >= kEaFileTimesMinLength && type == kEaFileTimesType && subtype == 1) {
+      if (at + 32 > n) return;
+      // Data length, existence bits, then the first time: the creation time when bit 0 is set.
+      if (LoadLe32(a + 12) > 11 && (LoadLe32(a + 16) & 1)) entry->creation_time = UdfTimestamp(a + 20);
+    }
+    at += length < 12 ? 12 : length;
+  }
+}
+
+// Appends the runs of allocation descriptors; true when the list continues in an allocation
+// extent, which the item now names.
+bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, uint32_t n) {
+  Entry* e = item->entry;
+  if (e->data_offset != 0) return false;
+  static constexpr uint32_t kSizes[3] = {8, 16, 20};
+  if (item->ad_type > kExtendedAd) return false;
+  uint32_t size = kSizes[item->ad_type];
+  for (uint32_t at = 0; at + size <= n; at += size) {
+    const uint8_t* ad = area + at;
+    uint32_t raw = LoadLe32(ad);
+    uint32_t length = raw & kExtentLengthMask;
+    uint32_t kind = raw >> 30;
+    if (length == 0) break;
+    uint32_t block, partition;
+    if (item->ad_type == kShortAd) {
+      block = LoadLe32(ad + 4), partition = item->partition;
+    } else if (item->ad_type == kLongAd) {
+      block = LoadLe32(ad + 4), partition = LoadLe16(ad + 8);
+    } else {
+      block = LoadLe32(ad + 12), partition = LoadLe16(ad + 16);
+    }
+    uint32_t sector = Map(partition, block);
+    if (kind == 3) {
+      item->icb_length = length;
+      item->icb_sector = sector;
+      item->partition = partition;
+      return true;
+    }
+    // Extents that are not recorded read as zeros: they become holes.
+    if (media_->AppendRun(e, kind == 0 ? sector : 0, SectorsFor(length)) != kOk) {
+      e->damage = kErrOutOfMemory;
+      return false;
+    }
+    e->size += length;
+  }
+  return false;
+}
+
+void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint32_t sector,
+                               bool* again) {
+  Entry* e = item->entry;
+  const EntryLayout& layout = LoadLe16(f) == kTagExtendedFileEntry ? kExtendedFileEntry : kFileEntry;
+  uint16_t flags = LoadLe16(f + kIcbFlags);
+  item->ad_type = flags & 7;
+  if (flags & kIcbFlagArchive) e->attributes |= 0x20;
+  if (flags & kIcbFlagSystem) e->attributes |= 0x04;
+  uint32_t ea_length = LoadLe32(f + layout.ea_length);
+  uint32_t ad_length = LoadLe32(f + layout.ad_length);
+  e->modification_time = UdfTimestamp(f + layout.modification_time);
+  if (layout.creation_time) e->creation_time = UdfTimestamp(f + layout.creation_time);
+  uint8_t file_type = f[kIcbFileType];
+  e->type = file_type == kFileTypeDirectory ? kSeTypeDirectory : kSeTypeFile;
+  switch (file_type) {
+    case 0: case 4: case 5: case 249: break;
+    case kFileTypeSymlink: e->attributes |= 0x06; break;
+    default:
+      e->attributes |= 0x06;
+      if (file_type != 250 && file_type != 251) ad_length = 0;
+      break;
+  }
+  if (ea_length < kSectorSize && layout.area + ea_length <= kSectorSize) {
+    if (ea_length && !e->creation_time) {
+      const uint8_t* ea = f + layout.area;
+      uint32_t n = ea_length;
+      if (n > 27 && TagOf(ea) == kTagExtendedAttributeHeader) ea += kEaHeaderBytes, n -= kEaHeaderBytes;
+      ParseAttributes(e, ea, n);
+    }
+    uint32_t area = layout.area + ea_length;
+    if (ad_length >= 1 && ad_length < kSectorSize && area + ad_length <= kSectorSize) {
+      if (item->ad_type == kEmbedded) {
+        if (e->size == 0 && !e->last_run && e->data_offset == 0 && media_->AppendRun(e, sector, 1) == kOk) {
+          e->size = ad_length;
+          e->data_offset = uint16_t(area);
+        }
+      } else {
+        *again = ParseAllocation(item, f + area, ad_length);
+      }
+    }
+  }
+  const uint8_t* ea_icb = f + layout.ea_icb;
+  if (e->creation_time || (LoadLe32(ea_icb) & kExtentLengthMask) == 0) return;
+  // The extended attributes live in a file of their own: read them later, with this item
+  // unless it is busy with an allocation extent.
+  if (!*again) {
+    item->attributes = true;
+    item->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
+    item->partition = LoadLe16(ea_icb + kLongAdPartition);
+    item->icb_sector = Map(item->partition, LoadLe32(ea_icb + kLongAdBlock));
+    *again = true;
+  } else if (void* memory = HeapAllocate(sizeof(UdfExpandWorkState))) {
+    auto* other = new (memory) UdfExpandWorkState(e);
+    other->attributes = true;
+    other->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
+    other->partition = LoadLe16(ea_icb + kLongAdPartition);
+    other->icb_sector = Map(other->partition, LoadLe32(ea_icb + kLongAdBlock));
+    media_->Queue(other, uint64_t(other->icb_sector) * kSectorSize);
+  }
+}
+
+// The extended attribute ICB held the attribute file's own File Entry: its data, not the entry
+// it belongs to, carries the attributes. The entry's type, size and runs stay as they are.
+void UdfVolume::FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* f) {
+  const EntryLayout& layout = LoadLe16(f) == kTagExtendedFileEntry ? kExtendedFileEntry : kFileEntry;
+  uint32_t ad_type = LoadLe16(f + kIcbFlags) & 7;
+  uint32_t ea_length = LoadLe32(f + layout.ea_length);
+  uint32_t ad_length = LoadLe32(f + layout.ad_length);
+  uint32_t area = layout.area + ea_length;
+  if (ea_length >= kSectorSize || area >= kSectorSize || ad_length > kSectorSize - area) {
+    item->Destroy();
+    return;
+  }
+  const uint8_t* data = f + area;
+  if (ad_type == kEmbedded) {
+    if (ad_length > 27 && TagOf(data) == kTagExtendedAttributeHeader)
+      ParseAttributes(item->entry, data + kEaHeaderBytes, ad_length - kEaHeaderBytes);
+    item->Destroy();
+    return;
+  }
+  if ((ad_type != kShortAd && ad_type != kLongAd) || ad_length < (ad_type == kShortAd ? 8u : 16u) ||
+      (LoadLe32(data) & kExtentLengthMask) == 0) {
+    item->Destroy();
+    return;
+  }
+  uint32_t partition = ad_type == kShortAd ? item->partition : LoadLe16(data + 8);
+  item->icb_sector = Map(partition, LoadLe32(data + 4));
+  item->icb_length = kSectorSize;
+  item->partition = partition;
+  Requeue(item);
+}
+
+void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buffer_size) {
+  auto* item = static_cast<UdfExpandWorkState*>(base);
+  Entry* e = item->entry;
+  uint8_t* sectors[2] = {buffer, buffer + kSectorSize};
+  const uint8_t* last = nullptr;  // the last File Entry, Extended File Entry or indirect entry
+  uint32_t last_sector = 0;
+  bool again = false;
+  int slot = 0;
+  uint32_t count = SectorsFor(item->icb_length);
+  if (count > kMaxIcbSectors) count = kMaxIcbSectors;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* s = sectors[slot];
+    uint32_t sector = item->icb_sector + i;
+    if (media_->ReadImage(uint64_t(sector) * kSectorSize, s, kSectorSize) != kOk) break;
+    uint16_t tag = TagOf(s);
+    if (tag == kTagAllocationExtent) {
+      if (!item->attributes) {
+        uint32_t n = LoadLe32(s + kAedLength);
+        if (n > kSectorSize - kAedDescriptors) n = kSectorSize - kAedDescriptors;
+        again = ParseAllocation(item, s + kAedDescriptors, n);
+      }
+      break;
+    }
+    if (tag == kTagExtendedAttributeHeader) {
+      if (!e->creation_time) ParseAttributes(e, s + kEaHeaderBytes, kSectorSize - kEaHeaderBytes);
+      break;
+    }
+    if (tag != kTagFileEntry && tag != kTagExtendedFileEntry && tag != kTagIndirectEntry) break;
+    last = s;
+    last_sector = sector;
+    slot ^= 1;
+  }
+  if (last && LoadLe16(last) == kTagIndirectEntry) {
+    const uint8_t* icb = last + kIndirectIcb;
+    item->icb_length = LoadLe32(icb) & kExtentLengthMask;
+    item->partition = LoadLe16(icb + kLongAdPartition);
+    item->icb_sector = Map(item->partition, LoadLe32(icb + kLongAdBlock));
+    Requeue(item);
+    return;
+  }
+  if (last && item->attributes) {
+    FollowAttributeFile(item, last);
+    return;
+  }
+  if (last) ApplyFileEntry(item, last, last_sector, &again);
+  if (again)
+    Requeue(item);
+  else
+    item->Destroy();
+}
+
+// ---- Opening -------------------------------------------------------------------------------
+
+// The first valid anchor of sector 256, the last sector and the one 256 before it.
+err_t FindAnchor(Media* media, uint8_t* scratch) {
+  uint32_t n = media->sector_count();
+  uint32_t candidates[3] = {kAnchorSector, 0, 0};
+  uint32_t count = 1;
+  if (n != 0) candidates[count++] = n - 1;
+  if (n > 256) candidates[count++] = n - 257;
+  err_t result = kErrBadFormat;
+  for (uint32_t i = 0; i < count; ++i) {
+    err_t e = media->ReadImage(uint64_t(candidates[i]) * kSectorSize, scratch, 512);
+    if (e == kOk && TagOf(scratch) == kTagAnchor) return kOk;
+    result = e ? e : kErrBadFormat;
+  }
+  return result;
+}
+
+// Partition maps of an accepted logical volume descriptor; the first unknown map ends them.
+void ParseMaps(const uint8_t* lvd, Sequence* q) {
+  q->maps = 0;
+  uint32_t end = kLvdMaps + LoadLe32(lvd + kLvdMapTableLength);
+  uint32_t wanted = LoadLe32(lvd + kLvdMapCount);
+  uint32_t at = kLvdMaps;
+  while (q->maps < kMaxPartitions && q->maps < wanted && end - at >= 6) {
+    const uint8_t* m = lvd + at;
+    uint32_t type = m[0], length = m[1];
+    if ((length & 1) || length > end - at) return;
+    uint32_t i = q->maps;
+    if (type == 1 && length > 5) {
+      q->map_partition[i] = LoadLe16(m + kMap1Partition);
+      q->map_is_metadata[i] = false;
+    } else if (type == 2 && length >= kMap2MinLength &&
+               (std::memcmp(m + kMap2Identifier, kVirtualPartition, 23) == 0 ||
+                std::memcmp(m + kMap2Identifier, kMetadataPartition, 23) == 0)) {
+      q->map_partition[i] = LoadLe16(m + kMap2Partition);
+      q->map_is_metadata[i] = m[kMap2Identifier + 5] == 'M';
+      q->map_metadata_file[i] = LoadLe32(m + kMap2MetadataFile);
+    } else {
+      return;
+    }
+    ++q->maps;
+    at += length;
+  }
+}
+
+void TakeDescriptor(const uint8_t* d, uint16_t tag, Sequence* q) {
+  switch (tag) {
+    case kTagPrimaryVolume:
+      TakeDstring(d + kPvdVolumeIdentifier, 32, q->label);
+      q->time = UdfTimestamp(d + kPvdRecordingTime);
+      break;
+    case kTagPartition:
+      if (q->partitions < kMaxPartitionDescriptors) {
+        q->partition_numbers[q->partitions] = LoadLe16(d + kPdNumber);
+        q->partition_starts[q->partitions] = LoadLe32(d + kPdStart);
+        ++q->partitions;
+      }
+      break;
+    case kTagLogicalVolume:
+      TakeDstring(d + kLvdIdentifier, 128, q->label);
+      if (uint64_t(LoadLe32(d + kLvdMapTableLength)) + kLvdMaps <= kLvdConsidered &&
+          LoadLe32(d + kLvdBlockSize) == kSectorSize) {
+        q->have_file_set = true;
+        q->file_set_block = LoadLe32(d + kLvdFileSetBlock);
+        q->file_set_partition = LoadLe16(d + kLvdFileSetPartition);
+        ParseMaps(d, q);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Walks the volume descriptor sequence from the anchor in `scratch`, following pointers.
+void ReadSequence(Media* media, uint8_t* scratch, Sequence* q) {
+  uint32_t length = LoadLe32(scratch + kAnchorSequenceLength);
+  uint32_t location = LoadLe32(scratch + kAnchorSequenceLocation);
+  uint32_t budget = kMaxSequenceSectors;
+  for (uint32_t i = 0; uint64_t(i) * kSectorSize < length && budget > 0; ++i, --budget) {
+    if (media->ReadImage(uint64_t(location + i) * kSectorSize, scratch, kSectorSize) != kOk) return;
+    uint16_t tag = TagOf(scratch);
+    if (tag == 0) return;
+    if (tag == kTagVolumePointer) {
+      length = LoadLe32(scratch + kPointerLength);
+      location = LoadLe32(scratch + kPointerLocation);
+      i = uint32_t(-1);  // the loop's increment starts the new extent at its first sector
+      continue;
+    }
+    TakeDescriptor(scratch, tag, q);
+  }
+}
+
+err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
+  partition_count_ = q->maps;
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    for (uint32_t p = 0; p < q->partitions; ++p) {
+      if (q->partition_numbers[p] == q->map_partition[i]) start_[i] = q->partition_starts[p];
+    }
+  }
+  // Metadata partitions: their blocks follow the first extent of the metadata file.
+  Entry* metadata[kMaxPartitions] = {};
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (!q->map_is_metadata[i]) continue;
+    char name[24];
+    size_t length = TextFormat8(name, sizeof name, "udf_metadata_%u", unsigned(i));
+    uint32_t sector = start_[i] + q->map_metadata_file[i];
+    if (err_t e = media_->AddChild(media_->media_directory(), this, name, uint32_t(length),
+                                   uint32_t(length), uint64_t(sector) * kSectorSize + 1,
+                                   kSeTypeFile, &metadata[i]))
+      return e;
+    void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
+    if (!memory) return kErrOutOfMemory;
+    auto* item = new (memory) UdfExpandWorkState(metadata[i]);
+    item->icb_length = kSectorSize;
+    item->partition = i;
+    item->icb_sector = sector;
+    media_->Queue(item, uint64_t(sector) * kSectorSize);
+  }
+  media_->RunPendingQueue();
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (metadata[i]) start_[i] = metadata[i]->last_run ? metadata[i]->first_run.start_sector : 0;
+  }
+
+  if (!q->have_file_set) return kErrBadFormat;
+  uint32_t fsd = Map(q->file_set_partition, q->file_set_block);
+  if (err_t e = media_->ReadImage(uint64_t(fsd) * kSectorSize, scratch, 512)) return e;
+  if (TagOf(scratch) != kTagFileSet) return kErrBadFormat;
+  TakeDstring(scratch + kFsdLogicalVolumeIdentifier, 128, q->label);
+  TakeDstring(scratch + kFsdFileSetIdentifier, 32, q->label);
+  q->time = UdfTimestamp(scratch + kFsdRecordingTime);
+  time_ = q->time;
+  size_t units = Utf16Length(q->label) + 1;
+  label_ = static_cast<char16_t*>(HeapAllocate(units * sizeof(char16_t)));
+  if (!label_) return kErrOutOfMemory;
+  std::memcpy(label_, q->label, units * sizeof(char16_t));
+
+  const uint8_t* icb = scratch + kFsdRootIcb;
+  uint32_t root_sector = Map(LoadLe16(icb + kLongAdPartition), LoadLe32(icb + kLongAdBlock));
+  Entry* root;
+  if (err_t e = media_->AddChild(media_->media_directory(), this, "udf", 3, 3,
+                                 uint64_t(root_sector) * kSectorSize + 1, kSeTypeDirectory, &root))
+    return e;
+  if (err_t e = QueueIcb(root, icb)) return e;
+  root->volume_root = 1;
+  root->modification_time = time_;
+  media_->set_main_root(root);
+  return kOk;
+}
+
+}  // namespace
+
+err_t OpenUdfVolume(Media* media, uint8_t* scratch) {
+  if (err_t e = FindAnchor(media, scratch)) return e;
+  auto* q = static_cast<Sequence*>(HeapAllocate(sizeof(Sequence)));
+  if (!q) return kErrOutOfMemory;
+  ReadSequence(media, scratch, q);
+  void* memory = HeapAllocate(sizeof(UdfVolume));
+  err_t e = kErrOutOfMemory;
+  if (memory) {
+    auto* volume = new (memory) UdfVolume(media);
+    e = volume->Open(q, scratch);
+    if (e != kOk) {
+      // Nothing of a volume that failed stays behind: its entries and queued reads go with it.
+      media->DiscardVolume(volume);
+      volume->Destroy();
+    }
+  }
+  HeapRelease(q);
+  return e;
+}
+
+}  // namespace IsoFs

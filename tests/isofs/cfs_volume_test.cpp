@@ -1,0 +1,171 @@
+// ISO 9660 volumes over hand-made records: version suffixes, name encodings, multi-extent files,
+// extended attribute records, interleaved files, dates and damaged directories.
+#include <gtest/gtest.h>
+
+#include "image_builder.h"
+
+using namespace isofs_test;
+
+namespace {
+
+// A primary volume (or, with `version` 2, an enhanced one after it) whose root holds `records`.
+Bytes OneDirectory(const std::vector<Record>& records, uint8_t enhanced_version = 0,
+                   const std::string& escapes = "") {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  if (enhanced_version) PutVolumeDescriptor(img, 17, 2, enhanced_version, "E", escapes, 20, kSector);
+  PutDirectory(img, 20, kSector, records);
+  for (uint32_t s = 30; s < 40; ++s) img.Fill(s, "sector" + std::to_string(s));
+  return img.bytes;
+}
+
+Record File(const std::string& id, uint32_t extent = 30, uint32_t size = 10) { return {id, extent, size}; }
+
+}  // namespace
+
+TEST(CfsNames, VersionSuffixRule) {
+  Opened m(OneDirectory({File("README.TXT;1"), File("FILE.;1"), File("A;01"), File("B;0"),
+                         File("C;40000"), File("D;32767"), File("E;"), File(".;1"), File("F.G;1X")}));
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{".", "A;01", "B;0", "C;40000", "D",
+                                                               "E;", "F.G;1X", "FILE", "README.TXT"}));
+}
+
+TEST(CfsNames, EnhancedVolumesAndDirectoriesKeepTheirSuffix) {
+  Record dir{"D;1", 22, kSector, 2};
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutVolumeDescriptor(img, 17, 2, 2, "E", "", 21, kSector);
+  PutDirectory(img, 20, kSector, {File("A;1"), dir});
+  PutDirectory(img, 21, kSector, {File("A;1"), dir});
+  PutDirectory(img, 22, kSector, {});
+  Opened m(img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ".$media/volume01"), (std::vector<std::string>{"A", "D;1"}));
+  EXPECT_EQ(ListNames(m.volume, ".$media/volume02"), (std::vector<std::string>{"A;1", "D;1"}));
+}
+
+TEST(CfsNames, ShortNameTakenFirstComesFirst) {
+  Opened m(OneDirectory({File("A;2", 30, 2), File("A;1", 31, 1)}));
+  std::vector<SeEntryInfo> infos;
+  EXPECT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"A", "A;1"}));
+  EXPECT_EQ(infos[0].size, 2u);
+  EXPECT_EQ(infos[1].size, 1u);
+}
+
+TEST(CfsNames, EscapeSequencesChooseTheEncoding) {
+  {
+    Opened m(OneDirectory({File(Ucs2("wide.txt;1"))}, 1, "%/E"));
+    EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"wide.txt"}));
+  }
+  {
+    // No escape sequence: the supplementary volume reads its names through the code page.
+    Opened m(OneDirectory({File("PLAIN;1")}, 1, ""));
+    EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "volume01", "volume02"}));
+    EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"PLAIN"}));
+  }
+  {
+    // UTF-8 on an enhanced volume; an incomplete last character is cut.
+    Opened m(OneDirectory({File("gr\xC3\xBC\xC3")}, 2, "%/I"));
+    EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"gr\xC3\xBC"}));
+  }
+}
+
+TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
+  Opened m(OneDirectory({File("BIG.BIN;1", 33, kSector), File("BIG.BIN;1", 31, kSector), File("BIG.BIN;1", 35, 7),
+                         File("NEXT;1", 30, 3)}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"BIG.BIN", "NEXT"}));
+  EXPECT_EQ(infos[0].size, 2u * kSector + 7);
+  Bytes data = ReadFile(m.volume, "BIG.BIN", 1500);
+  ASSERT_EQ(data.size(), 2u * kSector + 7);
+  EXPECT_EQ(std::string(data.begin(), data.begin() + 8), "sector33");
+  EXPECT_EQ(std::string(data.begin() + kSector, data.begin() + kSector + 8), "sector31");
+  EXPECT_EQ(std::string(data.begin() + 2 * kSector, data.end()), "sector3");
+}
+
+TEST(CfsExtents, InterleavedFilesHaveNoData) {
+  Record r = File("INTER;1", 30, 5000);
+  r.unit_size = 1, r.gap = 1;
+  Opened m(OneDirectory({r, r}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"INTER"}));
+  EXPECT_EQ(infos[0].size, 0u);
+  EXPECT_EQ(infos[0].modification_time, 0u);
+}
+
+TEST(CfsDates, ExtendedAttributeRecords) {
+  Record one = File("ONE;1", 30, 4);
+  one.ear_length = 1;
+  Record ear = File("EAR;1", 32, 4);
+  ear.ear_length = 250;
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {one, ear});
+  img.Fill(31, "data");
+  img.Fill(33, "more");
+  PutLongDate(img.At(32, 10), "1999123123595900", 0);
+  PutLongDate(img.At(32, 27), "2010060708091000", -8);  // -02:00
+  Opened m(img.bytes);
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"EAR", "ONE"}));
+  // One block of attributes: the data starts a sector later, dates from the record.
+  EXPECT_EQ(ReadFile(m.volume, "ONE"), Bytes({'d', 'a', 't', 'a'}));
+  EXPECT_EQ(infos[1].modification_time, 125912558450000000u);
+  EXPECT_EQ(infos[1].creation_time, 0u);
+  EXPECT_EQ(ReadFile(m.volume, "EAR"), Bytes({'m', 'o', 'r', 'e'}));
+  EXPECT_EQ(infos[0].creation_time, 125911583990000000u);      // 1999-12-31 23:59:59 UTC
+  EXPECT_EQ(infos[0].modification_time, 129203789500000000u);  // 2010-06-07 10:09:10 UTC
+}
+
+TEST(CfsDates, InvalidDatesAreUnknown) {
+  Record zero = File("Z;1");
+  zero.date[1] = 0;  // month 0
+  Record feb = File("F;1");
+  feb.date[0] = 101, feb.date[1] = 2, feb.date[2] = 29;  // 2001-02-29
+  Record leap = File("L;1");
+  leap.date[0] = 100, leap.date[1] = 2, leap.date[2] = 29;  // 2000-02-29
+  Opened m(OneDirectory({zero, feb, leap}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"F", "L", "Z"}));
+  EXPECT_EQ(infos[0].modification_time, 0u);
+  EXPECT_EQ(infos[1].modification_time, 125962670450000000u);  // 2000-02-29 03:04:05
+  EXPECT_EQ(infos[2].modification_time, 0u);
+}
+
+TEST(CfsDamage, ShortRecordEndsTheDirectoryKeepingWhatCameBefore) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {File("A;1"), File("B;1"), File("C;1")});
+  // The third record's length says 20: too short for a record.
+  uint8_t* p = img.At(20);
+  for (int i = 0; i < 4; ++i) p += p[0];
+  p[0] = 20;
+  Opened m(img.bytes);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(CfsDamage, IdentifierPastTheRecordEndsTheDirectory) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {File("A;1"), File("B;1")});
+  uint8_t* p = img.At(20);
+  for (int i = 0; i < 3; ++i) p += p[0];
+  p[32] = 200;
+  Opened m(img.bytes);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"A"}));
+}
+
+TEST(CfsDamage, ExtentsPastTheImageReadAsZeros) {
+  Opened m(OneDirectory({File("FAR;1", 0x7FFFFFF0, 100), File("HOLE;1", 0, 100)}));
+  EXPECT_EQ(ReadFile(m.volume, "FAR"), Bytes(100, 0));
+  EXPECT_EQ(ReadFile(m.volume, "HOLE"), Bytes(100, 0));
+}
+
+TEST(CfsDamage, DirectoryContainingItselfIsExpandedLazily) {
+  Opened m(OneDirectory({{"LOOP", 20, kSector, 2}}));
+  std::string path = "LOOP";
+  for (int depth = 0; depth < 30; ++depth) path += "/LOOP";
+  SeLookupResult r;
+  EXPECT_EQ(LookupPath(m.volume, path, 5, &r), kOk);
+}

@@ -1,0 +1,266 @@
+// Images made at test time by real tools from a generated tree, opened as media: the listing
+// (names, types, sizes, modification times) must equal what a peer reader (7-Zip) lists, and
+// every file must read back as the source file, both from the plain image and from the same
+// image packed into a container by the library's packer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "../image_builder.h"
+#include "image/packer.h"
+#include "support/test_support.h"
+
+using namespace isofs_test;
+
+namespace {
+
+bool Have(const std::string& command) {
+  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// One line per entry: "path|d" for directories, "path|f|size" for files, each with "|time"
+// (UTC, to the second) when `with_times`.
+using Listing = std::map<std::string, std::string>;
+
+std::string TimeText(uint64_t t) {
+  std::time_t seconds = std::time_t(t / 10000000 - 11644473600LL);
+  std::tm tm;
+  gmtime_r(&seconds, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+void Walk(SeVolume* v, const std::string& path, Listing* out, uint64_t* id) {
+  std::vector<SeEntryInfo> infos;
+  std::vector<std::string> names = ListNames(v, path, ++*id, &infos);
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string child = path.empty() ? names[i] : path + "/" + names[i];
+    const SeEntryInfo& info = infos[i];
+    bool dir = info.type == kSeTypeDirectory;
+    (*out)[child] = std::string(dir ? "d" : "f|" + std::to_string(info.size)) + "|" + TimeText(info.modification_time);
+    if (dir) Walk(v, child, out, id);
+  }
+}
+
+Listing OurListing(SeVolume* v) {
+  Listing l;
+  uint64_t id = 1000;
+  Walk(v, "", &l, &id);
+  return l;
+}
+
+// 7-Zip's technical listing, in UTC.
+Listing PeerListing(const std::string& image) {
+  std::string text = Capture("TZ=UTC 7z l -slt '" + image + "' 2>/dev/null");
+  Listing l;
+  size_t start = text.find("\n----------\n");
+  if (start == std::string::npos) return l;
+  std::istringstream in(text.substr(start + 12));
+  std::string line, path, folder, size, modified;
+  auto flush = [&] {
+    if (!path.empty()) l[path] = (folder == "+" ? "d" : "f|" + size) + "|" + modified.substr(0, 19);
+    path.clear(), folder.clear(), size.clear(), modified.clear();
+  };
+  while (std::getline(in, line)) {
+    if (line.empty()) flush();
+    auto value = [&](const char* key) { return line.rfind(key, 0) == 0 ? line.substr(std::strlen(key)) : std::string("\x01"); };
+    if (std::string v = value("Path = "); v != "\x01") path = v;
+    if (std::string v = value("Folder = "); v != "\x01") folder = v;
+    if (std::string v = value("Size = "); v != "\x01") size = v;
+    if (std::string v = value("Modified = "); v != "\x01") modified = v;
+  }
+  flush();
+  return l;
+}
+
+class ToolImages : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Have("7z")) GTEST_SKIP() << "7-Zip (the peer reader) is not installed";
+    tree = dir.path() + "/tree";
+    Shell("mkdir -p '" + tree + "/sub/deeper'");
+    Write("readme.txt", 70000, 1);
+    Write("sub/data.bin", 150000, 2);
+    Write("sub/deeper/empty.txt", 0, 3);
+    Write("Mixed Case Name.txt", 1234, 4);
+    Write("a_rather_long_file_name_for_joliet.text", 4097, 5);
+    Write("exact.bin", 4096, 6);
+    // Distinct times, recorded by the tools in their own zone (+05:30).
+    Shell("cd '" + tree + "' && TZ=UTC touch -d '2019-05-06 07:08:09' readme.txt sub/data.bin && "
+        "TZ=UTC touch -d '2001-02-03 04:05:06' sub sub/deeper");
+  }
+
+  void Write(const std::string& name, size_t size, uint32_t seed) {
+    Bytes b(size);
+    uint32_t x = seed;
+    for (auto& c : b) x = x * 1664525u + 1013904223u, c = uint8_t(x >> 24);
+    std::ofstream(tree + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+    files[name] = b;
+  }
+
+  // Lists and reads an image file: the listing must equal the peer's; every source file must
+  // read back whole by its name in `names` (source name -> name in the image).
+  void Check(const std::string& image, const std::map<std::string, std::string>& names, bool peer = true) {
+    SeVolume* v = nullptr;
+    ASSERT_EQ(OpenMedia(Wide(image).c_str(), kNoHandle, kNoHandle, &v), kOk) << image;
+    Listing ours = OurListing(v);
+    if (peer) {
+      EXPECT_EQ(ours, PeerListing(image)) << image;
+    }
+    for (auto& [source, inside] : names) EXPECT_EQ(ReadFile(v, inside, 65536 + 7), files[source]) << inside;
+    ReleaseMedia(v);
+  }
+
+  // The same image packed into a container must read the same.
+  void CheckPacked(const std::string& image, const std::map<std::string, std::string>& names) {
+    Bytes plain = ReadBytes(image);
+    struct In final : ciso::PackInput {
+      const Bytes* b;
+      err_t Read(uint64_t offset, void* buffer, uint32_t length) override {
+        if (offset + length > b->size()) return kErrHandleEof;
+        std::memcpy(buffer, b->data() + offset, length);
+        return kOk;
+      }
+    } in;
+    in.b = &plain;
+    struct Out final : ciso::PackOutput {
+      Bytes bytes;
+      err_t BeginPart(uint32_t number) override { return number == 0 ? kOk : kErrInvalidParameter; }
+      err_t Write(const void* data, uint32_t length) override {
+        bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + length);
+        return kOk;
+      }
+      err_t RewriteHeader(uint32_t, const uint8_t* header) override {
+        std::memcpy(bytes.data(), header, ciso::kPartHeaderSize);
+        return kOk;
+      }
+    } out;
+    ciso::PackOptions options;
+    options.block_size = 16384, options.level = 1;
+    ciso::PackResult result;
+    ASSERT_EQ(ciso::PackContainer(&in, plain.size(), &out, options, &result), kOk);
+    std::string packed = image + ".ciso";
+    std::ofstream(packed, std::ios::binary).write(reinterpret_cast<const char*>(out.bytes.data()), out.bytes.size());
+    SeVolume* v = nullptr;
+    ASSERT_EQ(OpenMedia(Wide(packed).c_str(), kNoHandle, kNoHandle, &v), kOk);
+    EXPECT_EQ(OurListing(v), PeerListing(image));
+    for (auto& [source, inside] : names) EXPECT_EQ(ReadFile(v, inside), files[source]) << inside;
+    EXPECT_EQ(v->Verify(nullptr), kOk);
+    ReleaseMedia(v);
+  }
+
+  std::map<std::string, std::string> SameNames() const {
+    std::map<std::string, std::string> m;
+    for (auto& [name, bytes] : files) m[name] = name;
+    return m;
+  }
+
+  testing_support::ScratchDir dir;
+  std::string tree;
+  std::map<std::string, Bytes> files;
+};
+
+TEST_F(ToolImages, XorrisoJolietWithRockRidge) {
+  if (!Have("xorriso")) GTEST_SKIP();
+  // Recipe: xorriso -as mkisofs -J -R -o image.iso tree/
+  std::string iso = dir.path() + "/x.iso";
+  ASSERT_EQ(Shell("TZ=Asia/Kolkata xorriso -as mkisofs -quiet -J -R -o '" + iso + "' '" + tree + "'"), 0);
+  Check(iso, SameNames());
+  CheckPacked(iso, SameNames());
+}
+
+TEST_F(ToolImages, GenisoimageLevelOneNames) {
+  if (!Have("genisoimage")) GTEST_SKIP();
+  // Recipe: genisoimage -o image.iso tree/ (8.3 upper-case names with ";1" versions)
+  std::string iso = dir.path() + "/g.iso";
+  ASSERT_EQ(Shell("TZ=Asia/Kolkata genisoimage -quiet -o '" + iso + "' '" + tree + "'"), 0);
+  Check(iso, {{"readme.txt", "README.TXT"}, {"sub/data.bin", "SUB/DATA.BIN"}, {"exact.bin", "EXACT.BIN"}});
+}
+
+TEST_F(ToolImages, GenisoimageUdfBridge) {
+  if (!Have("genisoimage")) GTEST_SKIP();
+  // Recipe: genisoimage -J -udf -o image.iso tree/ (UDF 1.02 beside ISO 9660 and Joliet)
+  std::string iso = dir.path() + "/u.iso";
+  ASSERT_EQ(Shell("TZ=Asia/Kolkata genisoimage -quiet -J -udf -o '" + iso + "' '" + tree + "'"), 0);
+  Check(iso, SameNames());
+  SeVolume* v = nullptr;
+  ASSERT_EQ(OpenMedia(Wide(iso).c_str(), kNoHandle, kNoHandle, &v), kOk);
+  EXPECT_EQ(ListNames(v, ".$media"), (std::vector<std::string>{"image.iso", "udf", "volume01", "volume02"}));
+  ReleaseMedia(v);
+  CheckPacked(iso, SameNames());
+}
+
+TEST_F(ToolImages, PycdlibUdf260) {
+  if (Shell("/usr/bin/python3 -c 'import pycdlib'") != 0) GTEST_SKIP() << "pycdlib is not installed";
+  // Recipe: pycdlib's PyCdlib.new(udf='2.60', joliet=3), every file added under its UDF name.
+  std::string iso = dir.path() + "/p.iso", script = dir.path() + "/make.py";
+  std::ofstream(script) << "import os, sys, pycdlib\n"
+                           "tree, out = sys.argv[1], sys.argv[2]\n"
+                           "iso = pycdlib.PyCdlib(); iso.new(udf='2.60', joliet=3)\n"
+                           "n = 0\n"
+                           "for root, dirs, files in os.walk(tree):\n"
+                           "  rel = os.path.relpath(root, tree)\n"
+                           "  for d in sorted(dirs):\n"
+                           "    n += 1; p = '/' + os.path.normpath(os.path.join(rel, d))\n"
+                           "    iso.add_directory('/D%d' % n, udf_path=p, joliet_path=p)\n"
+                           "  for f in sorted(files):\n"
+                           "    n += 1; p = '/' + os.path.normpath(os.path.join(rel, f))\n"
+                           "    iso.add_file(os.path.join(root, f), '/F%d.;1' % n, udf_path=p, joliet_path=p)\n"
+                           "iso.write(out)\n";
+  ASSERT_EQ(Shell("/usr/bin/python3 '" + script + "' '" + tree + "' '" + iso + "'"), 0);
+  Check(iso, SameNames());
+  CheckPacked(iso, SameNames());
+}
+
+TEST_F(ToolImages, MkudffsEmptyVolumes) {
+  if (!Have("mkudffs") && !Have("/usr/sbin/mkudffs")) GTEST_SKIP();
+  // Recipes: mkudffs -b 2048 [-m hd|bdr] -r REV image (an empty file system). The label is
+  // the file set identifier, the last of the identifiers that is not empty.
+  const char* variants[] = {"--udfrev=0x0102", "--media-type=hd --udfrev=0x0201",
+                            "--media-type=bdr --udfrev=0x0250"};
+  for (const char* variant : variants) {
+    std::string img = dir.path() + "/empty.udf";
+    std::remove(img.c_str());
+    Shell("truncate -s 8M '" + img + "'");
+    ASSERT_EQ(Shell(std::string("PATH=$PATH:/usr/sbin mkudffs -b 2048 ") + variant + " --label=VOLUME --fsid=FILESET '" + img + "'"), 0);
+    SeVolume* v = nullptr;
+    ASSERT_EQ(OpenMedia(Wide(img).c_str(), kNoHandle, kNoHandle, &v), kOk) << variant;
+    EXPECT_EQ(ListNames(v, ".$media"), (std::vector<std::string>{"image.iso", "udf"})) << variant;
+    EXPECT_EQ(ListNames(v, ""), std::vector<std::string>{}) << variant;
+    uint64_t time;
+    char16_t* label = nullptr;
+    ASSERT_EQ(v->GetVolumeInfo(0, &time, &label), kOk);
+    EXPECT_EQ(std::u16string(label), u"FILESET") << variant;
+    v->FreeString(label);
+    ReleaseMedia(v);
+  }
+}
+
+}  // namespace
