@@ -1,0 +1,321 @@
+#include "runner/extract.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/file.h"
+#include "base/text.h"
+#include "base/thread.h"
+#include "runner/extract_target.h"
+
+namespace {
+
+constexpr uint64_t kForgetAll = ~uint64_t{0};
+// A directory whose children's names would go to this table entry is the deepest extracted.
+constexpr uint32_t kDepthLimitSlot = kExtractPathComponents - 1;
+// Every entry of a volume has a record of its own in the image, and no record is shorter.
+constexpr uint64_t kMinRecordBytes = 32;
+
+// A written file waiting to be closed and read back; the path copy follows the node.
+struct CloseNode {
+  CloseNode* next;
+  file_handle_t handle;
+  char16_t path[1];
+};
+
+// Files written but not yet closed, drained first in first out by up to four workers and, at
+// the end, by the extracting thread itself. The extraction holds the queue once from the start;
+// each running worker holds it once more, and the last one to let go sets `done_`.
+class CloseQueue {
+ public:
+  CloseQueue() = default;
+  CloseQueue(const CloseQueue&) = delete;
+  CloseQueue& operator=(const CloseQueue&) = delete;
+
+  // Takes over the handle (the invalid one too: closing ignores it).
+  void Add(const char16_t* path, file_handle_t handle) {
+    size_t length = Utf16Length(path);
+    auto* node = static_cast<CloseNode*>(std::malloc(sizeof(CloseNode) + length * sizeof(char16_t)));
+    if (!node) {  // nothing to read back by: close it here
+      close_handle(handle);
+      return;
+    }
+    node->next = nullptr;
+    node->handle = handle;
+    std::memcpy(node->path, path, (length + 1) * sizeof(char16_t));
+    bool start_worker = false;
+    {
+      light_guard_c guard(lock_);
+      *tail_ = node;
+      tail_ = &node->next;
+      if (holders_ < kExtractCloseWorkers + 1) {
+        ++holders_;
+        start_worker = true;
+      }
+    }
+    if (start_worker && run_on_worker(&CloseQueue::Worker, this) != kOk) Release();
+  }
+
+  // Drains on this thread, then waits until every worker has finished.
+  void Finish() {
+    Drain();
+    pin_wait(&done_, kWaitForever);
+  }
+
+ private:
+  static void Worker(void* queue) { static_cast<CloseQueue*>(queue)->Drain(); }
+
+  void Drain() {
+    while (CloseNode* node = Take()) {
+      close_handle(node->handle);
+      ReadBack(node->path);
+      std::free(node);
+    }
+  }
+
+  // The head node; when there is none, the caller's hold ends in the same step, so a node
+  // added afterwards finds room for a new worker.
+  CloseNode* Take() {
+    {
+      light_guard_c guard(lock_);
+      CloseNode* node = head_;
+      if (node) {
+        head_ = node->next;
+        if (!head_) tail_ = &head_;
+        return node;
+      }
+      if (--holders_ > 0) return nullptr;
+    }
+    done_.trigger();  // the last touch of the queue by a worker
+    return nullptr;
+  }
+
+  void Release() {
+    {
+      light_guard_c guard(lock_);
+      if (--holders_ > 0) return;
+    }
+    done_.trigger();
+  }
+
+  static void ReadBack(const char16_t* path) {
+    file_handle_t handle;
+    if (open_file(&handle, path, kOpenForReadBack) != kOk) return;
+    uint8_t bytes[kExtractReadBackSize];
+    uint32_t count = 0;
+    read_file(handle, bytes, sizeof bytes, &count);
+    close_handle(handle);
+  }
+
+  light_lock_t lock_;
+  CloseNode* head_ = nullptr;
+  CloseNode** tail_ = &head_;
+  uint32_t holders_ = 1;  // the extraction itself
+  kdsync_pin_c done_;
+};
+
+// One call's state: the volume, the names from the main root, the id source and the queue.
+class Extraction {
+ public:
+  Extraction(SeVolume* volume, const ExtractOptions& options) : volume_(volume), options_(options) {
+    uint64_t image_size = 0;
+    if (volume->GetImageSize(&image_size) == kOk && image_size > 0) {
+      largest_file_ = image_size;
+      entries_left_ = image_size / kMinRecordBytes;
+    }
+  }
+
+  err_t Run(const char16_t* target) {
+    Extract::File root(&table_[0]);
+    ClearSlot(root.slot());
+    SeLookupResult found;
+    err_t e = LookUp(0, &found);
+    if (e == kOk) {
+      root.node_id = found.node_id;
+      root.info = found.info;
+      e = ExtractDirectory(target, &root);
+    }
+    root.pool().FreeAll();
+    queue_.Finish();
+    return e;
+  }
+
+ private:
+  static void ClearSlot(SePathComponent* slot) { *slot = SePathComponent{}; }
+
+  uint64_t NextId() { return ++id_counter_; }
+
+  // Looks up the first `count` names of the table under a new id; frees the name it returns.
+  err_t LookUp(uint32_t count, SeLookupResult* found) {
+    char16_t* name = nullptr;
+    err_t e = volume_->Lookup(table_, count, NextId(), found, count > 0 ? &name : nullptr);
+    if (name) volume_->FreeString(name);
+    return e;
+  }
+
+  err_t MakeDirectory(const char16_t* path, const Extract::File* directory) {
+    bool is_target = directory->slot() == &table_[0];
+    return is_target && options_.private_target ? create_private_target(path) : create_directory_tree(path);
+  }
+
+  err_t ExtractDirectory(const char16_t* path, Extract::File* directory) {
+    err_t e = MakeDirectory(path, directory);
+    if (e == kOk) {
+      directory->stream_id = NextId();
+      if (directory->slot() < &table_[kDepthLimitSlot]) {
+        while (e == kOk) e = ExtractNextEntry(path, directory);
+      } else {
+        e = RefuseDeeperEntries(directory);
+      }
+    }
+    if (e == kErrNoMoreFiles) e = kOk;
+    volume_->Forget(directory->node_id, kForgetAll);
+    return e;
+  }
+
+  // The deepest directory is made, but anything inside it would be beyond the nesting bound:
+  // leaving it out quietly would hand the program to run an incomplete tree. 18 when empty.
+  err_t RefuseDeeperEntries(Extract::File* directory) {
+    Extract::File probe(directory->slot());
+    ClearSlot(probe.slot());
+    err_t e = volume_->List(directory->node_id, directory->stream_id, &probe);
+    bool has_entry = probe.slot()->utf8_name != nullptr;
+    ClearSlot(probe.slot());
+    if (e != kOk) return e;
+    return has_entry ? kErrStackOverflow : kErrNoMoreFiles;
+  }
+
+  // Lists the directory's next entry and extracts it: 18 when there is none left.
+  err_t ExtractNextEntry(const char16_t* path, Extract::File* directory) {
+    Extract::File entry(directory->slot());
+    ClearSlot(entry.slot());
+    err_t e = volume_->List(directory->node_id, directory->stream_id, &entry);
+    SePathComponent* slot = entry.slot();
+    if (e == kOk && entry.name_lost()) e = kErrOutOfMemory;
+    if (e == kOk && !(slot->utf8_name && slot->utf8_name[0])) e = kErrNoMoreFiles;
+    if (e == kOk && !extract_name_is_safe(slot->utf8_name, slot->utf8_length, slot->wide_name,
+                                          slot->wide_length))
+      e = kErrInvalidName;
+    if (e == kOk && entries_left_ == 0) e = kErrBadFormat;
+    --entries_left_;
+    const char16_t* child_path = nullptr;
+    if (e == kOk) {
+      child_path = path_join(&entry.pool(), path, slot->wide_name);
+      if (!child_path) e = kErrOutOfMemory;
+    }
+    entry.set_slot(slot + 1);
+    SeLookupResult found;
+    if (e == kOk) e = LookUp(static_cast<uint32_t>(entry.slot() - table_), &found);
+    if (e == kOk) {
+      entry.node_id = found.node_id;
+      entry.info = found.info;
+      if (entry.info.type == kSeTypeFile) {
+        e = ExtractFile(child_path, &entry);
+      } else if (entry.info.type == kSeTypeDirectory) {
+        e = ExtractDirectory(child_path, &entry);
+      }
+    }
+    entry.pool().FreeAll();
+    return e;
+  }
+
+  err_t ExtractFile(const char16_t* path, Extract::File* file) {
+    err_t e = file->info.size > largest_file_ ? kErrBadFormat : kOk;
+    auto* buffer = static_cast<uint8_t*>(e == kOk ? std::malloc(kExtractCopyBufferSize) : nullptr);
+    if (e == kOk && !buffer) e = kErrOutOfMemory;
+    file_handle_t handle = kNoHandle;
+    if (e == kOk) e = open_file(&handle, path, kOpenCreateOrTruncate);
+    if (e == kOk) e = Copy(file, handle, buffer);
+    if (e == kOk) {
+      // Times are kept where the volume has them; the file is sound without them.
+      if (file->info.creation_time) set_creation_time(handle, file->info.creation_time);
+      if (file->info.modification_time) set_write_time(handle, file->info.modification_time);
+    }
+    if (handle != kNoHandle) queue_.Add(path, handle);
+    volume_->Forget(file->node_id, kForgetAll);
+    std::free(buffer);
+    return e;
+  }
+
+  // Copies the whole size; where the volume delivers less than asked, zeros stand in.
+  err_t Copy(const Extract::File* file, file_handle_t handle, uint8_t* buffer) {
+    const uint64_t size = file->info.size;
+    for (uint64_t position = 0; position < size;) {
+      uint64_t left = size - position;
+      uint32_t length = left < kExtractCopyBufferSize ? static_cast<uint32_t>(left) : kExtractCopyBufferSize;
+      uint32_t count = 0;
+      if (err_t e = volume_->Read(file->node_id, position, buffer, length, &count)) return e;
+      if (count < length) std::memset(buffer + count, 0, length - count);
+      if (err_t e = write_file(handle, buffer, length, 0)) return e;
+      position += length;
+      bytes_written_ += length;
+      if (options_.progress) options_.progress(options_.progress_context, bytes_written_);
+    }
+    return kOk;
+  }
+
+  SeVolume* volume_;
+  const ExtractOptions& options_;
+  SePathComponent table_[kExtractPathComponents] = {};
+  uint64_t id_counter_ = 0;
+  uint64_t largest_file_ = ~uint64_t{0};
+  uint64_t entries_left_ = ~uint64_t{0};
+  uint64_t bytes_written_ = 0;
+  CloseQueue queue_;
+};
+
+bool IsSeparatorOrColon(char16_t c) { return c == u'\\' || c == u'/' || c == u':'; }
+
+}  // namespace
+
+namespace Extract {
+
+bool File::OnEntry(const SeEntryInfo* entry, const char* name, bool* more) {
+  *more = false;
+  if (slot_->utf8_name) return false;
+  size_t length = Utf8Length(name);
+  auto* utf8 = static_cast<char*>(pool_.Allocate(length + 1));
+  char16_t* wide = Utf8ToUtf16Pool(&pool_, name, static_cast<ptrdiff_t>(length));
+  if (!utf8 || !wide) {
+    // Taken all the same, so the listing moves on; the walk reports the loss.
+    name_lost_ = true;
+    slot_->utf8_name = "";
+    return true;
+  }
+  std::memcpy(utf8, name, length);
+  slot_->utf8_name = utf8;
+  slot_->utf8_length = static_cast<uint32_t>(length);
+  slot_->wide_name = wide;
+  slot_->wide_length = static_cast<uint32_t>(Utf16Length(wide));
+  info = *entry;
+  return true;
+}
+
+}  // namespace Extract
+
+bool extract_name_is_safe(const char* utf8_name, uint32_t utf8_length, const char16_t* wide_name,
+                          uint32_t wide_length) {
+  if (!utf8_name || !wide_name || utf8_length == 0 || wide_length == 0) return false;
+  // An overlong form of NUL would end the wide name early: refuse it rather than shorten it.
+  for (size_t pos = 0; pos < utf8_length;) {
+    if (Utf8Decode(utf8_name, utf8_length, &pos) == 0) return false;
+  }
+  if (wide_name[0] == u'.' && (wide_length == 1 || (wide_length == 2 && wide_name[1] == u'.')))
+    return false;
+  for (uint32_t i = 0; i < wide_length; ++i) {
+    if (wide_name[i] == 0 || IsSeparatorOrColon(wide_name[i])) return false;
+  }
+  return true;
+}
+
+err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options) {
+  if (!target || !target[0] || !volume) return kErrInvalidParameter;
+  Extraction extraction(volume, options);
+  return extraction.Run(target);
+}
+
+err_t extract_volume(const char16_t* target, SeVolume* volume) {
+  ExtractOptions options;
+  options.private_target = true;
+  return extract_volume(target, volume, options);
+}

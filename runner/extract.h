@@ -1,0 +1,84 @@
+// Extraction: copies every directory and file of an opened volume below a target directory,
+// keeping sizes exactly and creation and modification times where the volume has them.
+//
+// The walk is depth first through the volume's own listings, one entry per List call, and every
+// entry is looked up again by its whole path of names from the main root. Writing happens on
+// the calling thread; closing each written file and reading back its first bytes is left to up
+// to four worker threads, and extraction returns only when they are done.
+//
+// Nothing is ever written outside the target: an entry name that is empty, "." or "..", or that
+// holds a path separator, a drive colon or a NUL fails the extraction with 123 before anything is
+// written for it.
+#pragma once
+#include <cstdint>
+
+#include "base/errors.h"
+#include "base/pool.h"
+#include "isofs/se_volume.h"
+
+// Names from the main root to the entry being handled. The directories 49 levels below the
+// root are the deepest extracted; an entry inside one of them fails the extraction with 1001.
+inline constexpr uint32_t kExtractPathComponents = 50;
+// One copy buffer per file; reads from the volume are at most this long.
+inline constexpr uint32_t kExtractCopyBufferSize = 0x40000;
+// How much of each written file is read back after it is closed.
+inline constexpr uint32_t kExtractReadBackSize = 4096;
+// Workers that close written files, besides the extracting thread.
+inline constexpr uint32_t kExtractCloseWorkers = 4;
+
+struct ExtractOptions {
+  // The runner's own target: made private to this run (Linux: mode 0700, and it must not exist
+  // yet). Otherwise the target may exist and is used as it is.
+  bool private_target = false;
+  // Called on the extracting thread after each write with the bytes written so far.
+  void (*progress)(void* context, uint64_t bytes_written) = nullptr;
+  void* progress_context = nullptr;
+};
+
+// Extracts the volume's main root into `target` (created with its parents when missing): 0 or
+// the first error, unchanged from the volume or the file layer. 11 for an image whose entries
+// could not all come from its own bytes (a file larger than the image, more entries than the
+// image has room for records), 1001 for a tree nested too deep, 123 for an unsafe name. Files
+// written before an error stay on disk.
+err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options);
+
+// The runner's extraction: into its private temporary directory.
+err_t extract_volume(const char16_t* target, SeVolume* volume);
+
+namespace Extract {
+
+// One directory or file being handled: receives the entry a listing offers and keeps what the
+// walk needs to go on with it.
+class File final : public SeListResult {
+ public:
+  explicit File(SePathComponent* slot) : slot_(slot) {}
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Takes the entry when the slot is still empty (its names are then the slot's), else refuses
+  // it. Either way asks for no further entry.
+  bool OnEntry(const SeEntryInfo* info, const char* name, bool* more) override;
+  void OnEnd() override {}
+
+  kd_mp_c& pool() { return pool_; }
+  SePathComponent* slot() const { return slot_; }
+  void set_slot(SePathComponent* slot) { slot_ = slot; }
+  // True when an accepted name could not be copied (the pool failed).
+  bool name_lost() const { return name_lost_; }
+
+  uint64_t node_id = 0;
+  uint64_t stream_id = 0;
+  SeEntryInfo info = {};
+
+ private:
+  kd_mp_c pool_;  // the names and the local path of this entry
+  SePathComponent* slot_;
+  bool name_lost_ = false;
+};
+
+}  // namespace Extract
+
+// Whether a name from the image can be written below a directory: not empty, ".", "..", and
+// no '\', '/', ':' or NUL (also none decoded from an overlong UTF-8 form).
+bool extract_name_is_safe(const char* utf8_name, uint32_t utf8_length, const char16_t* wide_name,
+                          uint32_t wide_length);
