@@ -1,0 +1,81 @@
+// isorun extract FILE [-C DIR]: copies the main file system of an image, a container or a runner
+// into a directory, through the runner's own extraction (so nothing lands outside DIR).
+#include <cstdio>
+
+#include "isofs/media.h"
+#include "runner/extract.h"
+#include "tools/commands.h"
+#include "tools/paths.h"
+#include "tools/progress.h"
+
+namespace tool {
+namespace {
+
+// What an extraction error means for the person who asked for it.
+std::string Explain(err_t e, const std::string& file, const std::string& dir) {
+  switch (e) {
+    case kErrInvalidName:
+      return file + " holds an entry name that cannot be written safely (\".\", \"..\", a separator or a drive colon)";
+    case kErrBadFormat:
+    case kErrHandleEof:
+    case kErrUnknownRevision:
+      return file + " is incomplete, corrupt, or missing additional part files";
+    case kErrFileExists:
+      return "a file in " + dir + " is in the way of a directory from " + file;
+    default:
+      return "cannot extract " + file + " to " + dir;
+  }
+}
+
+struct Progress {
+  ProgressBar* bar;
+  uint64_t bytes;
+};
+
+void OnProgress(void* context, uint64_t bytes) {
+  auto* progress = static_cast<Progress*>(context);
+  progress->bytes = bytes;
+  progress->bar->Update(bytes);
+}
+
+int RunExtract(const Invocation& inv) {
+  if (inv.args.size() != 1) return UsageError(inv, "expects one FILE");
+  const std::string& file = inv.args[0];
+  const std::string dir = inv.Value("directory", ".");
+  SeVolume* volume = nullptr;
+  err_t e = OpenMedia(Wide(file).c_str(), kNoHandle, kNoHandle, &volume);
+  if (e == kErrBadFormat || e == kErrHandleEof || e == kErrUnknownRevision)
+    return Fail(inv, e, file + " is not a disc image, or is incomplete, corrupt, or missing additional part files");
+  if (e) return Fail(inv, e, "cannot open " + file);
+  uint64_t image_size = 0;
+  volume->GetImageSize(&image_size);
+  auto start = std::chrono::steady_clock::now();
+  Progress progress{nullptr, 0};
+  {
+    // The image size bounds what its files hold, so the bar may end short of full.
+    ProgressBar bar("extracting", image_size);
+    progress.bar = &bar;
+    ExtractOptions options;
+    options.progress = OnProgress;
+    options.progress_context = &progress;
+    e = extract_volume(Wide(dir).c_str(), volume, options);
+  }
+  ReleaseMedia(volume);
+  if (e) return Fail(inv, e, Explain(e, file, dir));
+  double seconds = SecondsSince(start);
+  std::printf("%s: %s extracted to %s in %.2f s\n", file.c_str(), HumanSize(progress.bytes).c_str(), dir.c_str(),
+              seconds);
+  return kExitOk;
+}
+
+}  // namespace
+
+Command ExtractCommand() {
+  return {"extract",
+          "copy the main file system of an image, container or runner into a directory",
+          "FILE [-C DIR]",
+          {{"directory", 'C', "DIR", "where to extract (default: the current directory); made when missing"}},
+          RunExtract};
+}
+
+}  // namespace tool

@@ -1,5 +1,0 @@
-#include <unistd.h>
-
-#include "tools/progress.h"
-
-bool tool::StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -1,5 +1,0 @@
-#include <io.h>
-
-#include "tools/progress.h"
-
-bool tool::StderrIsTerminal() { return _isatty(2) != 0; }
