@@ -2,11 +2,9 @@
 
 #include <cstdio>
 
-namespace tool {
+#include "usertext/progress_line.h"
 
-namespace {
-constexpr int kBarWidth = 30;
-}
+namespace tool {
 
 ProgressBar::ProgressBar(const char* label, uint64_t total)
     : label_(label), total_(total), enabled_(StderrIsTerminal()), start_(std::chrono::steady_clock::now()) {}
@@ -22,23 +20,24 @@ void ProgressBar::Update(uint64_t done) {
 }
 
 void ProgressBar::Draw(uint64_t done) {
-  int filled = total_ ? static_cast<int>(done * kBarWidth / total_) : kBarWidth;
-  char bar[kBarWidth + 1];
-  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
-  bar[kBarWidth] = 0;
+  uint32_t position = total_ ? ProgressLinePosition(done, total_) : kProgressLineRange;
   double seconds = SecondsSince(start_);
-  std::string rate = seconds > 0 ? HumanSize(static_cast<uint64_t>(done / seconds)) + "/s" : "";
-  std::fprintf(stderr, "\r%s [%s] %3d%% %s/%s %s\x1b[K", label_.c_str(), bar, last_percent_,
-               HumanSize(done).c_str(), HumanSize(total_).c_str(), rate.c_str());
+  std::string detail = HumanSize(done) + "/" + HumanSize(total_);
+  if (seconds > 0) detail += " " + HumanSize(static_cast<uint64_t>(done / seconds)) + "/s";
+  char line[256];
+  ProgressLineRender(line, sizeof line, label_.c_str(), position, detail.c_str());
+  std::fputs(line, stderr);
   std::fflush(stderr);
 }
 
 void ProgressBar::Finish() {
   if (!enabled_) return;
   enabled_ = false;
-  std::fprintf(stderr, "\r\x1b[K");
+  std::fputs(kProgressLineClear, stderr);
   std::fflush(stderr);
 }
+
+bool StderrIsTerminal() { return UtStderrIsTerminal(); }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,5 +1,6 @@
-// A one-line progress bar on standard error, drawn only when standard error is a terminal,
-// and the small helpers the commands share around it: time since a start, human sizes.
+// A one-line progress bar on standard error, drawn only when standard error is a terminal (the
+// line is usertext/progress_line.h's, which the runner draws too), and the small helpers the
+// commands share around it: time since a start, human sizes.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -7,7 +8,7 @@
 
 namespace tool {
 
-// True when standard error is a terminal (tools/<platform>/terminal.cpp).
+// True when standard error is a terminal.
 bool StderrIsTerminal();
 
 class ProgressBar {

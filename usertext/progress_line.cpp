@@ -47,6 +47,16 @@ size_t Render(Unit* out, size_t capacity, const Unit* label, uint32_t position, 
 
 }  // namespace
 
+uint32_t ProgressLinePosition(uint64_t done, uint64_t total) {
+  if (total == 0) return 0;
+  if (done >= total) return kProgressLineRange;
+  if (done <= UINT64_MAX / kProgressLineRange) return uint32_t(done * kProgressLineRange / total);
+  // Too large to multiply in 64 bits: total is then above 10^15 and the quotient below is off
+  // by a hair at most; done is still short of total, so the position is too.
+  uint64_t position = done / (total / kProgressLineRange);
+  return uint32_t(position < kProgressLineRange ? position : kProgressLineRange - 1);
+}
+
 size_t ProgressLineRender(char16_t* out, size_t capacity, const char16_t* label, uint32_t position,
                           const char16_t* detail) {
   return Render(out, capacity, label, position, detail);

@@ -14,6 +14,10 @@ inline constexpr uint32_t kProgressBarCells = 30;
 // Positions run from 0 to this (hundredths of a percent).
 inline constexpr uint32_t kProgressLineRange = 10000;
 
+// done * kProgressLineRange / total without overflow: 0 for a total of 0, the full range when
+// done reaches or passes total.
+uint32_t ProgressLinePosition(uint64_t done, uint64_t total);
+
 // Writes the line into `out` (at most capacity - 1 units and a terminator, when capacity is not
 // 0) and returns its full length. A position above the range counts as full; a null label or
 // detail as empty.

@@ -32,6 +32,17 @@ TEST(ProgressLine, Utf16AndMeasuring) {
   EXPECT_EQ(out, u"\rPr\u00fcfen [###############...............]  50% 1:00\x1b[K");
 }
 
+TEST(ProgressLine, Position) {
+  EXPECT_EQ(ProgressLinePosition(0, 0), 0u);
+  EXPECT_EQ(ProgressLinePosition(7, 0), 0u);
+  EXPECT_EQ(ProgressLinePosition(1, 3), 3333u);
+  EXPECT_EQ(ProgressLinePosition(3, 3), 10000u);
+  EXPECT_EQ(ProgressLinePosition(9, 3), 10000u);  // done above total stays in range
+  // Beyond what multiplies in 64 bits, still exact enough and never full before the end.
+  EXPECT_EQ(ProgressLinePosition(UINT64_MAX - 1, UINT64_MAX), 9999u);
+  EXPECT_EQ(ProgressLinePosition(UINT64_MAX / 2, UINT64_MAX), 5000u);
+}
+
 TEST(ProgressLine, ShortBufferIsCutAndTerminated) {
   char out[6] = {'?', '?', '?', '?', '?', '?'};
   size_t length = ProgressLineRender(out, 5, "label", 0, "");
