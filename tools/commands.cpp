@@ -7,6 +7,8 @@ const std::vector<Command>& Commands() {
       PackCommand(),
       InfoCommand(),
       VerifyCommand(),
+      LsCommand(),
+      CatCommand(),
       SfxCommand(),
       ExtractCommand(),
       ScfCommand(),

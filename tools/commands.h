@@ -7,6 +7,8 @@ namespace tool {
 Command PackCommand();
 Command InfoCommand();
 Command VerifyCommand();
+Command LsCommand();
+Command CatCommand();
 Command SfxCommand();
 Command ExtractCommand();
 Command ScfCommand();

@@ -1,0 +1,109 @@
+// isorun ls FILE [PATH]: lists a directory of the image's main file system (or of ".$media"),
+// reaching every entry by lookups and list streams exactly as extraction does.
+#include <cinttypes>
+#include <cstdio>
+
+#include "isofs/media.h"
+#include "tools/commands.h"
+#include "tools/media_paths.h"
+
+namespace tool {
+namespace {
+
+// Directories nested deeper than this (a directory may contain itself) are not entered.
+constexpr int kMaxDepth = 64;
+
+// "YYYY-MM-DD HH:MM:SS" in UTC from 100-ns units since 1601, or dashes when unknown.
+std::string TimeText(uint64_t time) {
+  if (time == 0) return "-------------------";
+  int64_t seconds = int64_t(time / 10000000) - 11644473600;
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t rest = seconds - days * 86400;
+  // Civil date from days since 1970-01-01.
+  int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02d:%02d:%02d", year, month,
+                day, int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
+  return text;
+}
+
+struct Lister {
+  SeVolume* volume;
+  bool long_form, recursive, all;
+  uint64_t next_id = 1;
+  int result = kExitOk;
+  const Invocation* inv;
+
+  void Print(const std::string& shown, const SeLookupResult& r) {
+    if (!long_form) {
+      std::printf("%s\n", shown.c_str());
+      return;
+    }
+    char type = r.info.type == kSeTypeDirectory ? 'd' : '-';
+    std::printf("%c%c%c %12" PRIu64 " %s %s\n", type, r.info.attributes & 0x02 ? 'h' : '-',
+                r.info.attributes & 0x04 ? 's' : '-', r.info.type == kSeTypeDirectory ? 0 : r.info.size,
+                TimeText(r.info.modification_time).c_str(), shown.c_str());
+  }
+
+  // Lists the directory at `path` (already looked up as `id`); `prefix` leads every name shown.
+  void Directory(const MediaPath& path, uint64_t id, const std::string& prefix, int depth) {
+    std::vector<std::string> names;
+    if (all && path.parts().empty()) names.push_back(".$media");
+    if (err_t e = ListDirectory(volume, id, next_id++, &names)) {
+      result = Fail(*inv, e, "cannot list " + (path.Text().empty() ? "/" : path.Text()));
+      return;
+    }
+    for (const std::string& name : names) {
+      MediaPath child = path.Child(name);
+      SeLookupResult r;
+      if (err_t e = child.Lookup(volume, next_id++, &r)) {
+        result = Fail(*inv, e, "cannot look up " + child.Text());
+        continue;
+      }
+      Print(prefix + name, r);
+      if (recursive && r.info.type == kSeTypeDirectory) {
+        if (depth < kMaxDepth)
+          Directory(child, r.node_id, prefix + name + "/", depth + 1);
+        else
+          result = Fail(*inv, kErrStackOverflow, child.Text() + " is nested too deeply, not listed");
+      }
+      volume->Forget(r.node_id, ~uint64_t{0});
+    }
+  }
+};
+
+int RunLs(const Invocation& inv) {
+  if (inv.args.empty() || inv.args.size() > 2) return UsageError(inv, "expects FILE and an optional PATH");
+  SeVolume* volume;
+  if (int rc = OpenMediaFile(inv, inv.args[0], &volume)) return rc;
+  Lister lister{volume, inv.Has("long"), inv.Has("recursive"), inv.Has("all"), 1, kExitOk, &inv};
+  MediaPath path(inv.args.size() > 1 ? inv.args[1] : "");
+  SeLookupResult r;
+  if (err_t e = path.Lookup(volume, lister.next_id++, &r)) {
+    lister.result = Fail(inv, e, path.Text() + ": no such file or directory");
+  } else if (r.info.type == kSeTypeDirectory) {
+    lister.Directory(path, r.node_id, "", 0);
+  } else {
+    lister.Print(path.Text(), r);
+  }
+  ReleaseMedia(volume);
+  return lister.result;
+}
+
+}  // namespace
+
+Command LsCommand() {
+  return {"ls",
+          "list a directory inside an image (PATH is relative to the main file system)",
+          "FILE [PATH]",
+          {{"long", 'l', nullptr, "type, hidden/system flags, size and modification time (UTC)"},
+           {"recursive", 'R', nullptr, "list subdirectories too, each entry by its path"},
+           {"all", 'a', nullptr, "include .$media, the raw image and every volume of the disc"}},
+          RunLs};
+}
+
+}  // namespace tool
