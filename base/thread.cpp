@@ -1,10 +1,10 @@
 #include "base/thread.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/format.h"
 #include "base/thread_os.h"
 
 namespace {
@@ -18,14 +18,14 @@ void fatal_assertion(const char* source_path, int line, const char* message) {
   const char* name = source_path ? source_path : "";
   if (const char* slash = std::strrchr(name, '/')) name = slash + 1;
   char text[200];
-  int length = std::snprintf(text, sizeof text, "ASSERT: %s:%i%s%s%s\n", name, line,
-                             message ? " \"" : "", message ? message : "", message ? "\"" : "");
-  if (length < 0) length = 0;
-  if (length >= static_cast<int>(sizeof text)) {
-    length = sizeof text - 1;
+  // The program's own formatter: the C library's printf family would add its own weight.
+  size_t length = TextFormat8(text, sizeof text, "ASSERT: %s:%i%s%s%s\n", name, line,
+                              message ? " \"" : "", message ? message : "", message ? "\"" : "");
+  if (length >= sizeof text) {
+    length = std::strlen(text);  // the formatter cuts between whole characters
     text[length - 1] = '\n';  // a cut line still ends its line
   }
-  os_write_stdout(text, static_cast<size_t>(length));
+  os_write_stdout(text, length);
   os_fatal_exit();
 }
 
