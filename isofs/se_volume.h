@@ -41,10 +41,13 @@ struct SePathComponent {
   uint32_t utf8_length;
 };
 
-// Receives verify progress; answering true asks the verify pass to stop after this chunk.
+// Receives verify progress; answering true asks the verify pass to stop after this chunk. The
+// verify's caller, not the pass, calls OnFinished once the verify is over, whatever its outcome
+// (a sink with nothing to close keeps the empty default).
 class SeVerifyProgress {
  public:
   virtual bool OnProgress(uint64_t done, uint64_t total) = 0;
+  virtual void OnFinished() {}
 
  protected:
   ~SeVerifyProgress() = default;
