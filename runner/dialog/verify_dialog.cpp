@@ -1,0 +1,151 @@
+#include "runner/dialog/verify_dialog.h"
+
+#include <commctrl.h>
+
+#include "base/pool.h"
+#include "runner/dialog_template.h"
+#include "runner/runner_text.h"
+#include "usertext/user_text.h"
+
+namespace {
+
+// The template, in dialog units.
+constexpr uint32_t kDialogStyle = 0x80CA0080;    // popup, caption, system menu, minimise box,
+                                                 // modal frame
+constexpr uint32_t kBarStyle = 0x50800001;       // child, visible, border, smooth
+constexpr uint32_t kControlStyle = 0x50010000;  // child, visible, tab stop
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+DWORD WINAPI ViewThread(void* argument) {
+  static_cast<SeVerifyDialog*>(argument)->RunWindow(GetModuleHandleW(nullptr));
+  return 0;
+}
+
+}  // namespace
+
+SeVerifyDialog::~SeVerifyDialog() { CloseView(); }
+
+void SeVerifyDialog::Destruct(uint32_t flags) {
+  this->~SeVerifyDialog();
+  if (flags & kFreeMemory) ::operator delete(this);
+}
+
+bool SeVerifyDialog::RegisterWindowClass(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefDlgProcW;
+  wc.cbWndExtra = DLGWINDOWEXTRA;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = Wide(kClassName);
+  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+size_t SeVerifyDialog::BuildTemplate(uint8_t* buffer, size_t capacity) {
+  kd_mp_c pool;
+  size_t length = 0;
+  GdiTemplateHeader(buffer, capacity, &length, kClassName, UserTextGet(&pool, kUtVerifyTitle),
+                    nullptr, 225, 40, kDialogStyle);
+  GdiTemplateItem(buffer, capacity, &length, u"msctls_progress32", u"", kProgressId, 4, 4, 217,
+                  14, kBarStyle, 0);
+  GdiTemplateItem(buffer, capacity, &length, u"Static", u"", kElapsedId, 4, 22, 153, 12,
+                  kControlStyle, 0);
+  GdiTemplateItem(buffer, capacity, &length, u"Button", UserTextGet(&pool, kUtVerifySkipButton),
+                  kSkipId, 161, 22, 60, 14, kControlStyle, 0);
+  return length;
+}
+
+// The window starts hidden and keeps its template position; the timer decides when it shows.
+LRESULT SeVerifyDialog::OnInit() {
+  show_after_create_ = false;
+  SetTimer(hwnd_, kTimerId, kVerifyTickMs, nullptr);
+  SendDlgItemMessageW(hwnd_, kProgressId, PBM_SETRANGE, 0, MAKELPARAM(0, kVerifyBarRange));
+  light_guard_c guard(lock_);
+  window_ = hwnd_;
+  // The verify may have finished before the window existed.
+  if (finished_) FinishLocked();
+  return 0;
+}
+
+void SeVerifyDialog::OnDestroying() {
+  KillTimer(hwnd_, kTimerId);
+  light_guard_c guard(lock_);
+  window_ = nullptr;
+}
+
+LRESULT SeVerifyDialog::OnUnhandled(UINT message, WPARAM, LPARAM, bool* not_handled) {
+  if (message != kPrivateClose) {
+    *not_handled = true;
+    return 0;
+  }
+  DestroyWindow(hwnd_);
+  return 0;
+}
+
+// Skip, Esc and the close box: the window stays until the verify has seen the request.
+LRESULT SeVerifyDialog::OnClose(bool*) {
+  RequestStop();
+  return 0;
+}
+
+LRESULT SeVerifyDialog::OnCommand(UINT id, bool* not_handled) {
+  if (id != kSkipId && id != SC_CLOSE) {
+    *not_handled = true;
+    return 0;
+  }
+  PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  return 0;
+}
+
+void SeVerifyDialog::OnTimer(UINT_PTR id) {
+  if (id != kTimerId) return;
+  kd_mp_c pool;
+  VerifyFrame frame = NextFrame(&pool, Elapsed());
+  if (frame.show_now) ShowWindow(hwnd_, SW_SHOWNORMAL);
+  SetDlgItemTextW(hwnd_, kElapsedId, Wide(frame.elapsed));
+  SendDlgItemMessageW(hwnd_, kProgressId, PBM_SETPOS, frame.position, 0);
+}
+
+void SeVerifyDialog::FinishLocked() {
+  finished_ = true;
+  if (window_) PostMessageW(window_, kPrivateClose, 0, 0);
+}
+
+void SeVerifyDialog::OnFinished() {
+  light_guard_c guard(lock_);
+  FinishLocked();
+}
+
+bool SeVerifyDialog::RunWindow(HINSTANCE instance) {
+  if (!CreateModeless(instance, nullptr)) return false;
+  MSG msg;
+  while (hwnd_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageW(hwnd_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  // A loop ended by WM_QUIT leaves the window: it goes with its thread, not after it.
+  if (hwnd_) DestroyWindow(hwnd_);
+  return true;
+}
+
+bool SeVerifyDialog::OpenView() {
+  if (thread_) return true;
+  if (!RegisterWindowClass(GetModuleHandleW(nullptr))) return false;
+  thread_ = CreateThread(nullptr, 0, ViewThread, this, 0, nullptr);
+  return thread_ != nullptr;
+}
+
+void SeVerifyDialog::CloseView() {
+  if (!thread_) return;
+  // Never waits on a window that nobody closes, even when OnFinished was not called.
+  OnFinished();
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}

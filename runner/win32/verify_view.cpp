@@ -1,0 +1,11 @@
+// Windows: the verify progress object is the verify dialog.
+#include <new>
+
+#include "runner/dialog/verify_dialog.h"
+#include "runner/verify_progress.h"
+
+SeVerifyRecord* CreateVerifyProgress() { return new (std::nothrow) SeVerifyDialog(); }
+
+void DestroyVerifyProgress(SeVerifyRecord* progress) {
+  delete static_cast<SeVerifyDialog*>(progress);
+}
