@@ -77,3 +77,11 @@ VerifyFrame SeVerifyRecord::NextFrame(malloc_i* pool, int64_t elapsed) {
   frame.elapsed = VerifyElapsedText(pool, elapsed);
   return frame;
 }
+
+err_t RunVerify(SeVolume* media, SeVerifyRecord* progress, bool show) {
+  bool view = show && progress && progress->OpenView();
+  err_t e = media->Verify(progress);
+  if (progress) progress->OnFinished();
+  if (view) progress->CloseView();
+  return e;
+}

@@ -81,6 +81,12 @@ class SeVerifyRecord : public SeVerifyProgress {
   uint64_t start_ms_;
 };
 
+// The runner's verify step: the media's whole-image verify reporting to `progress` (null: none),
+// with the progress view open meanwhile when `show` is set, so that Skip can stop it early.
+// OnFinished follows whatever the outcome, and the view has gone when this returns. Returns the
+// verify's result (0 also for a verify stopped early whose blocks so far were sound).
+err_t RunVerify(SeVolume* media, SeVerifyRecord* progress, bool show);
+
 // The runner's progress object on this platform (runner/<platform>/verify_view.cpp): the verify
 // dialog on Windows, the terminal line on Linux. Null when memory runs out.
 SeVerifyRecord* CreateVerifyProgress();

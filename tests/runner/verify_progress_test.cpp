@@ -117,6 +117,91 @@ TEST(VerifyProgress, TwoThreadsShareTheRecord) {
   EXPECT_TRUE(stop_seen);
 }
 
+// ---- The runner's verify step --------------------------------------------------------------
+
+// A volume whose verify walks `chunks` steps the way the media's pass does.
+class VerifyingVolume final : public SeVolume {
+ public:
+  uint64_t chunks = 8;
+  err_t result = kOk;
+  uint64_t steps = 0;
+
+  err_t Verify(SeVerifyProgress* progress) override {
+    for (steps = 0; steps < chunks; ++steps) {
+      if (progress && progress->OnProgress(steps, chunks)) {
+        ++steps;  // the chunk asked about is still read
+        break;
+      }
+    }
+    return result;
+  }
+  void Release() override {}
+  void FreeString(char16_t*) override {}
+  err_t Lookup(const SePathComponent*, uint32_t, uint64_t, SeLookupResult*, char16_t**) override {
+    return kErrNotSupported;
+  }
+  err_t Forget(uint64_t, uint64_t) override { return kOk; }
+  err_t List(uint64_t, uint64_t, SeListResult*) override { return kErrNotSupported; }
+  err_t CloseList(uint64_t, uint64_t) override { return kOk; }
+  err_t Read(uint64_t, uint64_t, void*, uint32_t, uint32_t*) override { return kErrNotSupported; }
+  err_t GetImageSize(uint64_t* size) override { return *size = chunks, kOk; }
+  err_t CloseFiles() override { return kOk; }
+  err_t GetVolumeInfo(uint64_t, uint64_t*, char16_t**) override { return kOk; }
+  err_t GetAttributes(uint64_t, SeLookupResult*) override { return kErrNotSupported; }
+};
+
+// A record whose view logs what happens to it, and presses Skip at a chosen step.
+class LoggingRecord final : public SeVerifyRecord {
+ public:
+  std::vector<std::string> log;
+  bool view_opens = true;
+  uint64_t skip_at = UINT64_MAX;
+
+  bool OnProgress(uint64_t done, uint64_t total) override {
+    if (done == skip_at) RequestStop();
+    return SeVerifyRecord::OnProgress(done, total);
+  }
+  void OnFinished() override {
+    log.push_back("finished");
+    SeVerifyRecord::OnFinished();
+  }
+  bool OpenView() override {
+    log.push_back("open");
+    return view_opens;
+  }
+  void CloseView() override { log.push_back("close"); }
+};
+
+TEST(RunVerify, ViewOpenWhileTheVerifyRuns) {
+  VerifyingVolume media;
+  LoggingRecord progress;
+  EXPECT_EQ(RunVerify(&media, &progress, true), kOk);
+  EXPECT_EQ(media.steps, 8u);
+  EXPECT_EQ(progress.log, (std::vector<std::string>{"open", "finished", "close"}));
+}
+
+TEST(RunVerify, SkipStopsTheVerifyEarly) {
+  VerifyingVolume media;
+  LoggingRecord progress;
+  progress.skip_at = 2;
+  EXPECT_EQ(RunVerify(&media, &progress, true), kOk);
+  EXPECT_EQ(media.steps, 3u);
+}
+
+TEST(RunVerify, WithoutAViewOrAnObject) {
+  VerifyingVolume media;
+  media.result = kErrBadFormat;
+  LoggingRecord progress;
+  EXPECT_EQ(RunVerify(&media, &progress, false), kErrBadFormat);  // the runner's default
+  EXPECT_EQ(progress.log, (std::vector<std::string>{"finished"}));
+  progress.log.clear();
+  progress.view_opens = false;  // a view that cannot open is not closed
+  EXPECT_EQ(RunVerify(&media, &progress, true), kErrBadFormat);
+  EXPECT_EQ(progress.log, (std::vector<std::string>{"open", "finished"}));
+  EXPECT_EQ(RunVerify(&media, nullptr, true), kErrBadFormat);  // no memory for the object
+  EXPECT_EQ(media.steps, 8u);
+}
+
 // ---- The terminal line ---------------------------------------------------------------------
 
 class Capture final : public UtOut {
