@@ -135,16 +135,31 @@ struct NameKey {
   uint32_t length;
 };
 
+// Utf8CompareNoCase, with the common all-ASCII stretch of two names compared byte by byte
+// (a-z and A-Z fold alike there); the rest goes to the full comparison.
+int CompareNames(const char* a, uint32_t alen, const char* b, uint32_t blen) {
+  uint32_t i = 0;
+  for (; i < alen && i < blen; ++i) {
+    uint8_t x = uint8_t(a[i]), y = uint8_t(b[i]);
+    if (x == 0 || y == 0 || x >= 0x80 || y >= 0x80) break;
+    if (x >= 'A' && x <= 'Z') x = uint8_t(x + 32);
+    if (y >= 'A' && y <= 'Z') y = uint8_t(y + 32);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (i == alen && i == blen) return 0;
+  return Utf8CompareNoCase(a + i, alen - i, b + i, blen - i);
+}
+
 int CompareChildKey(const void* key, const rblink_t* node) {
   auto* k = static_cast<const NameKey*>(key);
   const Entry* e = EntryOfSibling(const_cast<rblink_t*>(node));
-  return Utf8CompareNoCase(k->name, k->length, e->name(), e->name_length);
+  return CompareNames(k->name, k->length, e->name(), e->name_length);
 }
 
 int CompareChildren(const rblink_t* a, const rblink_t* b) {
   const Entry* x = EntryOfSibling(const_cast<rblink_t*>(a));
   const Entry* y = EntryOfSibling(const_cast<rblink_t*>(b));
-  return Utf8CompareNoCase(x->name(), x->name_length, y->name(), y->name_length);
+  return CompareNames(x->name(), x->name_length, y->name(), y->name_length);
 }
 
 Entry* FindChild(const Entry* parent, const char* name, uint32_t length) {

@@ -40,10 +40,7 @@ std::string MediaPath::Text() const {
 err_t MediaPath::Lookup(SeVolume* volume, uint64_t node_id, SeLookupResult* result) const {
   std::vector<SePathComponent> components;
   for (const std::string& p : parts_) components.push_back({nullptr, 0, p.data(), uint32_t(p.size())});
-  char16_t* name = nullptr;
-  err_t e = volume->Lookup(components.data(), uint32_t(components.size()), node_id, result, &name);
-  volume->FreeString(name);
-  return e;
+  return volume->Lookup(components.data(), uint32_t(components.size()), node_id, result, nullptr);
 }
 
 err_t ListDirectory(SeVolume* volume, uint64_t directory_id, uint64_t stream_id,

@@ -72,6 +72,7 @@ TEST_F(MediaCommands, CatWritesTheFileBytes) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(std::vector<uint8_t>(r.out.begin(), r.out.end()), data);
   EXPECT_EQ(RunTool({"cat", image, "README.TXT"}).out, "hello");
+  EXPECT_EQ(RunTool({"cat", image, "README.TXT", "/readme.txt"}).out, "hellohello");
 }
 
 TEST_F(MediaCommands, ErrorsAreOneLineAndNonZero) {
