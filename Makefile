@@ -1,5 +1,6 @@
 # The two commands: `make demo` runs the runner on the bundled example, `make check` runs every
-# test on the host, host-asan and win32 builds. Both install what is missing first.
+# test on the host, host-asan and win32 builds and fuzzes every parser for a bounded time. Both
+# install what is missing first.
 PRESETS := host host-asan win32
 BUILDS := $(addprefix build-,$(PRESETS) fuzz)
 TESTS := $(addprefix test-,$(PRESETS))
@@ -20,13 +21,15 @@ $(BUILDS): build-%: bootstrap
 $(TESTS): test-%: build-%
 	@cd build/$* && ctest --output-on-failure -j$(JOBS)
 
-check: $(TESTS)
+check: $(TESTS) fuzz
 	@echo "make check: all builds passed"
 
 demo: build-host build-win32
 	@scripts/demo
 
+# Every fuzz target for a bounded time (FUZZ_SECONDS each) from its checked-in corpus.
 fuzz: build-fuzz
+	@scripts/fuzz-run
 
 clean:
 	rm -rf build
