@@ -71,6 +71,17 @@ TEST(CfsNames, EscapeSequencesChooseTheEncoding) {
   }
 }
 
+TEST(CfsNames, NamesFoldCaseBeyondAscii) {
+  // Joliet "Äpfel" (U+00C4) and "apfel" sort by folded code points; lookups fold both sides.
+  Opened m(OneDirectory({File(std::string("\0\xC4", 2) + Ucs2("pfel")), File(Ucs2("apfel")), File(Ucs2("Zebra"))},
+                        1, "%/@"));
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"apfel", "Zebra", "\xC3\x84pfel"}));
+  SeLookupResult r;
+  EXPECT_EQ(LookupPath(m.volume, "\xC3\xA4PFEL", 1, &r), kOk);
+  EXPECT_EQ(LookupPath(m.volume, "ZEBRA", 2, &r), kOk);
+  EXPECT_EQ(LookupPath(m.volume, "\xC3\xA4pfe", 3, &r), kErrFileNotFound);
+}
+
 TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
   Opened m(OneDirectory({File("BIG.BIN;1", 33, kSector), File("BIG.BIN;1", 31, kSector), File("BIG.BIN;1", 35, 7),
                          File("NEXT;1", 30, 3)}));
