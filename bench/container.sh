@@ -27,19 +27,7 @@ limit=$((LIMIT_MIB * 1024 * 1024))
 [ "$(stat -c %s "$WORK/image.iso")" -le $limit ] || truncate -s $limit "$WORK/image.iso"
 size=$(stat -c %s "$WORK/image.iso")
 
-# best SECONDS of running the command ROUNDS times, output discarded
-best() {
-  local best_ns=0 start end ns
-  for _ in $(seq "$ROUNDS"); do
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    ns=$((end - start))
-    if [ $best_ns -eq 0 ] || [ $ns -lt $best_ns ]; then best_ns=$ns; fi
-  done
-  awk -v ns=$best_ns 'BEGIN { printf "%.3f", ns / 1e9 }'
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+source "$(dirname "$0")/timing.bash"
 mibs() { awk -v s="$1" -v n="$size" 'BEGIN { printf "%.0f", n / 1048576 / s }'; }
 
 cat "$WORK/image.iso" >/dev/null
