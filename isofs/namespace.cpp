@@ -363,7 +363,9 @@ err_t Media::GetAttributes(uint64_t node_id, SeLookupResult* result) {
   *result = SeLookupResult{};
   Entry* e = ResolveId(node_id);
   if (!e) return kErrInvalidParameter;
-  ++e->lookup_count;
+  // Only a registered entry counts lookups: a count on the unregistered main root would keep
+  // its first real lookup from registering it.
+  if (rb_linked(&e->registry_link)) ++e->lookup_count;
   result->node_id = e->node_id;
   result->lookup_count = e->lookup_count;
   FillInfo(e, true, &result->info);

@@ -132,6 +132,20 @@ TEST(MediaNamespace, NodeIdsAreKeptUntilForgotten) {
   EXPECT_EQ(r.info.type, kSeTypeDirectory);
 }
 
+TEST(MediaNamespace, AttributesOfTheUnregisteredMainRootLeaveItRegistrable) {
+  Opened m(TwoVolumes());
+  SeLookupResult r;
+  ASSERT_EQ(m.volume->GetAttributes(0, &r), kOk);
+  ASSERT_EQ(m.volume->GetAttributes(0, &r), kOk);
+  EXPECT_EQ(r.lookup_count, 0u);
+  ASSERT_EQ(LookupPath(m.volume, "", 6, &r), kOk);
+  EXPECT_EQ(r.node_id, 6u);
+  EXPECT_EQ(r.lookup_count, 1u);
+  Receiver rx(true);
+  EXPECT_EQ(m.volume->List(6, 1, &rx), kOk);
+  EXPECT_EQ(rx.names, (std::vector<std::string>{"readme.txt"}));
+}
+
 TEST(MediaNamespace, UnknownIdsAndStreamsGive87) {
   Opened m(TwoVolumes());
   Receiver rx(true);
