@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 
 #include "base/file_internal.h"
 #include "base/text.h"

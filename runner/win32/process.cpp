@@ -3,6 +3,8 @@
 // so the child inherits exactly those three and nothing else.
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "base/text.h"
 #include "runner/process_os.h"
 

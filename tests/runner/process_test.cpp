@@ -58,6 +58,8 @@ void WriteList(const std::vector<std::string>& items) {
     uint32_t code = child_helper::PlatformReport(&report);
     child_helper::Write(1, report);
     child_helper::Exit(code);
+  } else if (mode == "console") {
+    child_helper::Exit(child_helper::ConsoleScenario(args.at(0)));
   }
   child_helper::Exit(0);
 }

@@ -22,6 +22,10 @@ std::string ReadAll(int stream);
 void Write(int stream, const std::string& bytes);
 // Ends the process with the exit code at once.
 [[noreturn]] void Exit(uint32_t code);
+// Runs a console handling scenario in the child (tests/runner/console_test.cpp and the platform
+// files); the exit code is 0 when every step went as expected, else the number of the step.
+uint32_t ConsoleScenario(const std::string& name);
+uint32_t PlatformConsoleScenario(const std::string& name);
 // Facts for the platform tests, a line each in *report; the exit code the child then ends with.
 uint32_t PlatformReport(std::string* report);
 

@@ -10,11 +10,14 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/folders.h"
 #include "base/pool.h"
 #include "base/text.h"
+#include "base/thread.h"
+#include "runner/console.h"
 #include "runner/process.h"
 #include "support/test_support.h"
 #include "tests/runner/process_test_support.h"
@@ -62,6 +65,24 @@ uint32_t PlatformReport(std::string* report) {
   }
   closedir(directory);
   return 0;
+}
+
+// SIGINT, SIGTERM and SIGHUP trigger the interrupt pin and leave the process, and its wait for
+// a child, going on.
+uint32_t PlatformConsoleScenario(const std::string& name) {
+  console_setup();
+  OwnedProcess grandchild;
+  if (LaunchHelper(grandchild.get(), u"sleep") != kOk) return 1;
+  std::thread signaller([&] {
+    sleep_ms(50);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) kill(getpid(), signal_number);
+    pin_wait(process_pin(kPinInterrupt), 10000);
+    grandchild->kill(grandchild.get());
+  });
+  uint32_t code = grandchild->wait_exit(grandchild.get());
+  signaller.join();
+  if (!process_pin(kPinInterrupt)->triggered()) return 2;
+  return code == kKilledExitCode ? 0 : 3;
 }
 
 }  // namespace child_helper

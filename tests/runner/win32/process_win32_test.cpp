@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/folders.h"
+#include "base/thread.h"
+#include "runner/console.h"
 #include "runner/process.h"
 #include "tests/runner/process_test_support.h"
 
@@ -65,6 +67,19 @@ uint32_t PlatformReport(std::string* report) {
     open += is_open;
   }
   return open;
+}
+
+// Without a console: the signal window is there, a close request triggers the interrupt pin,
+// and the pin's trigger ends the window.
+uint32_t PlatformConsoleScenario(const std::string& name) {
+  FreeConsole();
+  console_setup();
+  HWND window = FindWindowW(L"SignalWindow", L"SignalWindow");
+  if (!window) return 1;
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  if (pin_wait(process_pin(kPinInterrupt), 10000) != kOk) return 2;
+  for (int i = 0; i < 200 && IsWindow(window); ++i) Sleep(50);
+  return IsWindow(window) ? 3 : 0;
 }
 
 }  // namespace child_helper
