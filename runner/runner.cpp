@@ -7,8 +7,10 @@
 #include "base/thread.h"
 #include "isofs/media.h"
 #include "runner/admin.h"
+#include "runner/console.h"
 #include "runner/diagnostic.h"
 #include "runner/message_box.h"
+#include "runner/process.h"
 #include "runner/resources.h"
 #include "runner/runner_text.h"
 #include "usertext/user_text.h"
@@ -26,6 +28,7 @@ struct Run {
   const char16_t* module_path = nullptr;
   const char16_t* temp_dir = nullptr;
   SeVolume* media = nullptr;
+  process_t* child = nullptr;
   RunnerOptions options;
 };
 
@@ -44,11 +47,44 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   // Without its own name the directory would be the temporary folder itself: never use that.
   if (temp_name) run.temp_dir = path_join(&run.pool, special_folder(kFolderTemp), temp_name);
   // The verify progress object is constructed here once verification exists.
-  // Console control handling is installed here: it keeps the runner alive while its child runs
-  // (Ctrl-C, console close, log-off) and gives a process without a console a signal window.
+  console_setup();
   load_user_text();
   read_runner_options(&run.pool, &run.options);
   set_use_stderr(run.options.use_stderr);
+}
+
+// Starts the child with the caller's arguments behind the program's full path and this
+// process's standard handles: 0 or the error that kept it from starting.
+err_t StartChild(Run& run) {
+  // Without the directory's own name the program would be looked for in the wrong place.
+  if (!run.child_argv || !run.temp_dir) return kErrOutOfMemory;
+  for (int i = 1; i <= run.argc; ++i) run.child_argv[i] = run.argv[i];
+  run.child_argv[0] = path_join(&run.pool, run.temp_dir, run.options.run_exe);
+  if (!run.child_argv[0]) return kErrOutOfMemory;
+  err_t e = create_process(&run.child);
+  if (e != kOk) return e;
+  const process_i* child = run.child->table;
+  child->set_stdin(run.child, current_standard_handle(kStdInput));
+  child->set_stdout(run.child, current_standard_handle(kStdOutput));
+  child->set_stderr(run.child, current_standard_handle(kStdError));
+  return child->launch(run.child, run.child_argv);
+}
+
+// Runs the child to its end; returns its exit code, or 99 when it cannot be started.
+int RunChild(Run& run) {
+  err_t e = StartChild(run);
+  if (e == kOk) return int(run.child->table->wait_exit(run.child));
+  const char16_t* program = nullptr;
+  const char16_t* command_line = nullptr;
+  if (run.child_argv) {
+    program = run.child_argv[0];
+    command_line = build_command_line(&run.pool, run.child_argv, nullptr);
+  }
+  diag_write(u"error %i running \"%s\"\n", int(e), program);
+  const char16_t* code = TextFormatPool(&run.pool, u"%i", int(e));
+  show_message_box(program,
+                   UserTextGet2(&run.pool, kUtErrorEmbeddedCommandFailed, command_line, code));
+  return kExitRunnerFailed;
 }
 
 // The main sequence; returns the exit code. Each failure shows its box and returns 99.
@@ -64,16 +100,16 @@ int MainSequence(Run& run) {
     ShowCorruptMediaBox(run);
     return kExitRunnerFailed;
   }
-  // Verification of the media, extraction into run.temp_dir and the child process (given
-  // run.child_argv) follow here. Until they exist an opened image cannot be run.
-  return kExitRunnerFailed;
+  // Verification of the media and extraction into run.temp_dir follow here.
+  return RunChild(run);
 }
 
 // Clean-up, reached after every outcome of the main sequence.
 void CleanUp(Run& run) {
   // A failed allocation may have left a path short of its own name: then delete nothing.
   if (run.temp_dir && run.pool.FailureCount() == 0) delete_tree(run.temp_dir);
-  // The child process object is released here once it exists.
+  if (run.child) run.child->table->release(run.child);
+  run.child = nullptr;
   ReleaseMedia(run.media);
   run.media = nullptr;
   runtime_shutdown();
