@@ -254,6 +254,30 @@ TEST(GdiDialog, ModalResults) {
   EXPECT_EQ(d.destroying, 2);
 }
 
+// tests/runner/win32/dialog_test.rc.
+constexpr UINT kResourceDialog = 4000;
+
+TEST(GdiDialog, CreatedFromAResourceTemplate) {
+  TestDialog d;
+  ASSERT_TRUE(d.CreateModelessFromResource(Instance(), kResourceDialog, nullptr));
+  wchar_t caption[64] = {};
+  GetWindowTextW(d.hwnd(), caption, 64);
+  EXPECT_STREQ(caption, L"From a resource");
+  EXPECT_EQ(d.template_bytes(), nullptr);  // the in-memory template is not needed
+  EXPECT_FALSE(d.CreateModelessFromResource(Instance(), kResourceDialog, nullptr));
+  SendMessageW(d.hwnd(), WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(d.hwnd(), nullptr);
+  // Modal from the same resource, ended from its init handler.
+  int32_t result = -1;
+  d.init_action = TestDialog::InitAction::kEnd;
+  ASSERT_TRUE(d.ShowModalFromResource(Instance(), kResourceDialog, nullptr, &result));
+  EXPECT_EQ(result, 11);
+  // A template that is not there: the dialog box does not run.
+  EXPECT_FALSE(d.ShowModalFromResource(Instance(), 4001, nullptr, &result));
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(d.CreateModelessFromResource(Instance(), 4001, nullptr));
+}
+
 TEST(GdiDialog, CloseEndsWithCancel) {
   TestDialog d;
   ASSERT_TRUE(d.CreateModeless(Instance(), nullptr));
