@@ -13,6 +13,7 @@
 #include "runner/process.h"
 #include "runner/resources.h"
 #include "runner/runner_text.h"
+#include "runner/verify_progress.h"
 #include "usertext/user_text.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct Run {
   const char16_t* module_path = nullptr;
   const char16_t* temp_dir = nullptr;
   SeVolume* media = nullptr;
+  SeVerifyRecord* verify = nullptr;  // the verify progress object, null when memory ran out
   process_t* child = nullptr;
   RunnerOptions options;
 };
@@ -46,7 +48,7 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   const char16_t* temp_name = runner_temp_name(&run.pool, module_base_name(), system_time_now());
   // Without its own name the directory would be the temporary folder itself: never use that.
   if (temp_name) run.temp_dir = path_join(&run.pool, special_folder(kFolderTemp), temp_name);
-  // The verify progress object is constructed here once verification exists.
+  run.verify = CreateVerifyProgress();
   console_setup();
   load_user_text();
   read_runner_options(&run.pool, &run.options);
@@ -100,7 +102,16 @@ int MainSequence(Run& run) {
     ShowCorruptMediaBox(run);
     return kExitRunnerFailed;
   }
-  // Verification of the media and extraction into run.temp_dir follow here.
+  if (run.options.verify_media) {
+    e = RunVerify(run.media, run.verify, run.options.show_progress);
+    if (e != kOk) {
+      diag_write(u"error %i while verifying media\n", int(e));
+      diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
+      ShowCorruptMediaBox(run);
+      return kExitRunnerFailed;
+    }
+  }
+  // Extraction into run.temp_dir follows here.
   return RunChild(run);
 }
 
@@ -113,7 +124,9 @@ void CleanUp(Run& run) {
   ReleaseMedia(run.media);
   run.media = nullptr;
   runtime_shutdown();
-  // The verify progress object is destroyed here; the pool goes last, with the Run.
+  DestroyVerifyProgress(run.verify);
+  run.verify = nullptr;
+  // The pool goes last, with the Run.
 }
 
 }  // namespace
@@ -124,6 +137,7 @@ void read_runner_options(malloc_i* pool, RunnerOptions* options) {
   const char16_t* run_exe = read_option_text(pool, u"run_exe");
   options->run_exe = run_exe && run_exe[0] ? run_exe : kDefaultRunExe;
   read_option_bool(u"verify_media", &options->verify_media);
+  read_option_bool(u"show_progress", &options->show_progress);
 }
 
 char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t time) {

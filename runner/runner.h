@@ -15,10 +15,13 @@ struct RunnerOptions {
   bool require_administrator = false;
   const char16_t* run_exe = nullptr;  // path of the program to run, below the extraction dir
   bool verify_media = false;
+  // With verify_media: the verify's progress is shown (a dialog with Skip on Windows, a line
+  // on a Linux terminal). Off unless a vendor asks for it.
+  bool show_progress = false;
 };
 
 // Reads the options in their fixed order (use_stderr, require_administrator, run_exe,
-// verify_media); a missing or empty option keeps its default ("autorun.exe" for run_exe).
+// verify_media, show_progress); a missing or empty option keeps its default ("autorun.exe" for run_exe).
 void read_runner_options(malloc_i* pool, RunnerOptions* options);
 
 // "<base name>-<time>": the name of the run's temporary directory, from the program's base name

@@ -210,6 +210,7 @@ int SetOptions(const Invocation& inv, std::vector<uint8_t>* stub) {
       {u"VERIFY_MEDIA", inv.Has("verify") ? u"1" : u""},
       {u"USE_STDERR", inv.Has("stderr") ? u"1" : u""},
       {u"REQUIRE_ADMINISTRATOR", inv.Has("require-admin") ? u"1" : u""},
+      {u"SHOW_PROGRESS", inv.Has("progress") ? u"1" : u""},
   };
   for (const auto& [name, value] : options) {
     err_t e = patch_option(stub->data(), stub->size(), name, value.c_str());
@@ -432,6 +433,7 @@ Command SfxCommand() {
                                "from it (the other preset of a build tree)"},
            {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
            {"verify", 0, nullptr, "check every block of the image before extracting it"},
+           {"progress", 0, nullptr, "with --verify: show the check's progress, with a Skip button on Windows"},
            {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
            {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
            {"level", 0, "N", "compression level when packing, 0-9 (default 6)"},

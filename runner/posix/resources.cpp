@@ -7,6 +7,7 @@
 //   OPTION USE_STDERR              64 bytes
 //   OPTION VERIFY_MEDIA            64 bytes
 //   OPTION REQUIRE_ADMINISTRATOR   64 bytes
+//   OPTION SHOW_PROGRESS           64 bytes (the verify's progress line on a terminal)
 //
 // A patcher finds the section through the ELF section headers (or the table marker), then the
 // entry by type and name, and writes the UTF-16LE text with its NUL into the entry's data.
@@ -25,6 +26,7 @@ constexpr RsrcSpec kRunnerResources[] = {
     {"OPTION", "USE_STDERR", 64},
     {"OPTION", "VERIFY_MEDIA", 64},
     {"OPTION", "REQUIRE_ADMINISTRATOR", 64},
+    {"OPTION", "SHOW_PROGRESS", 64},
     // The localised texts join here as {"LZMAFILE", "USERTEXT", size, bytes, size}.
 };
 ISORUN_RESOURCE_TABLE(kRunnerTable, kRunnerResources);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/pool.h"
+#include "runner/resources.h"
+#include "runner/runner.h"
 #include "runner/verify_line.h"
 #include "support/vtable_slot.h"
 #include "usertext/ut_out.h"
@@ -200,6 +202,16 @@ TEST(RunVerify, WithoutAViewOrAnObject) {
   EXPECT_EQ(progress.log, (std::vector<std::string>{"open", "finished"}));
   EXPECT_EQ(RunVerify(&media, nullptr, true), kErrBadFormat);  // no memory for the object
   EXPECT_EQ(media.steps, 8u);
+}
+
+TEST(RunVerify, ShowProgressIsReservedAndOff) {
+  uint32_t size = 0;
+  EXPECT_NE(find_resource(u"option", u"show_progress", &size), nullptr);
+  EXPECT_EQ(size, 64u);  // room for a tool to write a value in place
+  kd_mp_c pool;
+  RunnerOptions options;
+  read_runner_options(&pool, &options);
+  EXPECT_FALSE(options.show_progress);
 }
 
 // ---- The terminal line ---------------------------------------------------------------------
