@@ -17,6 +17,19 @@ constexpr uint32_t kControlStyle = 0x50010000;  // child, visible, tab stop
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
+// The progress bar's common controls library is loaded when the dialog is first needed, from
+// the system directory: a static import would be resolved at start, before the runner restricts
+// where DLLs may come from (a setup's folder is often a download folder).
+bool LoadProgressControl() {
+  HMODULE library = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!library) return false;
+  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  return init && init(&controls);
+}
+
 DWORD WINAPI ViewThread(void* argument) {
   static_cast<SeVerifyDialog*>(argument)->RunWindow(GetModuleHandleW(nullptr));
   return 0;
@@ -32,8 +45,7 @@ void SeVerifyDialog::Destruct(uint32_t flags) {
 }
 
 bool SeVerifyDialog::RegisterWindowClass(HINSTANCE instance) {
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  if (!LoadProgressControl()) return false;
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = DefDlgProcW;

@@ -23,8 +23,8 @@ class SeVerifyDialog final : public SeVerifyRecord, public GdiDialog {
   // Closes the view first, if it is open.
   ~SeVerifyDialog();
 
-  // Registers the window class (and the progress bar's common control) for `instance`; true
-  // once it is registered, also when it was already.
+  // Registers the window class for `instance`, loading the progress bar's common control from
+  // the system directory first; true once it is registered, also when it was already.
   static bool RegisterWindowClass(HINSTANCE instance);
 
   // SeVerifyRecord.
