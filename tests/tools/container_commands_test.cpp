@@ -8,29 +8,9 @@
 
 #include "support/test_support.h"
 #include "tools/tool.h"
+#include "tools/tool_run.h"
 
 namespace {
-
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
-ToolRun RunTool(std::vector<std::string> words) {
-  for (const tool::Command& c : tool::Commands()) {
-    if (words[0] != c.name) continue;
-    std::vector<char*> argv;
-    for (size_t i = 1; i < words.size(); ++i) argv.push_back(words[i].data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    tool::Invocation inv;
-    int code = tool::Parse(c, static_cast<int>(argv.size()), argv.data(), &inv);
-    if (code == tool::kExitOk) code = c.run(inv);
-    ToolRun r{code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-    return r;
-  }
-  return {-1, "", "no such command"};
-}
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::vector<uint8_t> bytes;

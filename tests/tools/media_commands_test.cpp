@@ -8,28 +8,9 @@
 #include "isofs/image_builder.h"
 #include "support/test_support.h"
 #include "tools/tool.h"
+#include "tools/tool_run.h"
 
 namespace {
-
-struct ToolRun {
-  int code;
-  std::string out, err;
-};
-
-ToolRun RunTool(std::vector<std::string> words) {
-  for (const tool::Command& c : tool::Commands()) {
-    if (words[0] != c.name) continue;
-    std::vector<char*> argv;
-    for (size_t i = 1; i < words.size(); ++i) argv.push_back(words[i].data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    tool::Invocation inv;
-    int code = tool::Parse(c, static_cast<int>(argv.size()), argv.data(), &inv);
-    if (code == tool::kExitOk) code = c.run(inv);
-    return {code, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
-  }
-  return {-1, "", "no such command"};
-}
 
 class MediaCommands : public testing::Test {
  protected:
