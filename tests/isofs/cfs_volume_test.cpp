@@ -173,6 +173,15 @@ TEST(CfsDamage, ExtentsPastTheImageReadAsZeros) {
   EXPECT_EQ(ReadFile(m.volume, "HOLE"), Bytes(100, 0));
 }
 
+TEST(CfsDamage, DirectoryReachingPastTheImageEndsThere) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {{"HUGE", 38, 0xFFFFF800u, 2}});
+  PutDirectory(img, 38, kSector, {File("A;1"), File("B;1")});
+  Opened m(img.bytes);
+  EXPECT_EQ(ListNames(m.volume, "HUGE"), (std::vector<std::string>{"A", "B"}));
+}
+
 TEST(CfsDamage, DirectoryContainingItselfIsExpandedLazily) {
   Opened m(OneDirectory({{"LOOP", 20, kSector, 2}}));
   std::string path = "LOOP";
