@@ -9,6 +9,7 @@
 #include "runner/admin.h"
 #include "runner/console.h"
 #include "runner/diagnostic.h"
+#include "runner/extract.h"
 #include "runner/message_box.h"
 #include "runner/process.h"
 #include "runner/resources.h"
@@ -111,7 +112,13 @@ int MainSequence(Run& run) {
       return kExitRunnerFailed;
     }
   }
-  // Extraction into run.temp_dir follows here.
+  e = extract_volume(run.temp_dir, run.media);
+  if (e != kOk) {
+    diag_write(u"error %i extracting media\n", int(e));
+    show_message_box(UserTextGet(&run.pool, kUtErrorExtractingTitle),
+                     UserTextGet2(&run.pool, kUtErrorExtractingMedia, run.module_path, run.temp_dir));
+    return kExitRunnerFailed;
+  }
   return RunChild(run);
 }
 
