@@ -50,6 +50,13 @@ done
 grep -q '^files beside it: autorun docs$' "$work/linux-0.txt" || fail "linux: the extracted tree: $(grep beside "$work/linux-0.txt")"
 [ -z "$(ls -A "$work/tmp")" ] || fail "linux: left in the temporary folder: $(ls -A "$work/tmp")"
 
+# A program to run from outside the image is refused before anything is written.
+for run in ../evil /bin/sh 'C:\\evil.exe' 'docs/../../evil'; do
+  rc=0
+  "$ISORUN" sfx "$payload" -o "$work/evil" --stub linux --run "$run" >/dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 2 ] && [ ! -e "$work/evil" ] || fail "sfx --run $run: exit code $rc, or a runner was written"
+done
+
 mkdir -p "$work/split"
 "$ISORUN" sfx "$payload" -o "$work/split/setup" --stub linux --run autorun --split 16K --level 0 >/dev/null
 [ -f "$work/split/setup.002" ] || fail "linux split: expected part files beside the runner"
