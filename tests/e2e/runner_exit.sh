@@ -55,7 +55,7 @@ elif ! "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/plain.exe" USE_STDERR= 2>/dev/n
   echo "windows runner: skipped ($WIN_BIN/isorun-sfx.exe has no option resources: an older build)"
 else
   "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/verbose.exe" USE_STDERR=true
-  export DISPLAY=
+  export ISORUN_WINE_NO_WINDOWS=1
   run win-plain "$SRC/scripts/wine-run" "$work/plain.exe"
   expect win-plain no nobox
   run win-verbose "$SRC/scripts/wine-run" "$work/verbose.exe"
