@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/thread_os.h"
+#include "support/vtable_slot.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -142,15 +143,6 @@ TEST_F(ThreadDeathTest, LockMisuseIsFatal) {
 // ---- Pins ----------------------------------------------------------------------------------
 
 namespace {
-// The position of a virtual operation in its table, from a pointer to member function (the
-// common C++ ABI stores 1 + the byte offset there).
-template <typename F>
-size_t SlotOf(F member) {
-  ptrdiff_t raw;
-  std::memcpy(&raw, &member, sizeof raw);
-  return size_t(raw - 1) / sizeof(void*);
-}
-
 // A link that records its callback and checks that the pin's lock is free at that moment.
 struct Probe : pin_link_t {
   pin_i* pin;
@@ -170,11 +162,11 @@ void RecordProbe(pin_link_t* link) {
 }  // namespace
 
 TEST(Pin, SlotOrder) {
-  EXPECT_EQ(SlotOf(&pin_i::trigger), 0u);
-  EXPECT_EQ(SlotOf(&pin_i::fire), 1u);
-  EXPECT_EQ(SlotOf(&pin_i::attach), 2u);
-  EXPECT_EQ(SlotOf(&pin_i::detach), 3u);
-  EXPECT_EQ(SlotOf(&pin_i::triggered), 4u);
+  EXPECT_EQ(testing_support::VtableSlot(&pin_i::trigger), 0u);
+  EXPECT_EQ(testing_support::VtableSlot(&pin_i::fire), 1u);
+  EXPECT_EQ(testing_support::VtableSlot(&pin_i::attach), 2u);
+  EXPECT_EQ(testing_support::VtableSlot(&pin_i::detach), 3u);
+  EXPECT_EQ(testing_support::VtableSlot(&pin_i::triggered), 4u);
 }
 
 TEST(Pin, TriggerRunsCallbacksOnceInAttachOrderOutsideTheLock) {
