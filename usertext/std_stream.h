@@ -7,3 +7,6 @@ enum class UtStdStream { kOutput, kError };
 
 // The current handle of the stream, or kNoHandle when the process has none.
 file_handle_t UtStdHandle(UtStdStream stream);
+
+// The platform's line end as the sinks write it: CR LF on Windows, LF on Linux.
+extern const char kUtLineEnd[];

@@ -36,8 +36,7 @@ void WriteLine(UtStdStream stream, const char16_t* text, bool line_end) {
     }
   }
   if (line_end) {
-    bytes[length++] = '\r';
-    bytes[length++] = '\n';
+    for (const char* end = kUtLineEnd; *end; ++end) bytes[length++] = *end;
   }
   write_file(handle, bytes, static_cast<uint32_t>(length), 0);
   HeapFree(heap);

@@ -76,12 +76,13 @@ TEST(UtOut, LineSplitter) {
   EXPECT_EQ(UtWriteLines(&g_ut_out_nul, u"dropped\n"), 8);
 }
 
-TEST(UtOut, StandardSinksWriteOneLineAtATimeWithCrLf) {
-  EXPECT_EQ(BytesWritten(&g_ut_out_stdout, UtStdStream::kOutput, u"a\r\nb"), "a\r\nb");
-  EXPECT_EQ(BytesWritten(&g_ut_out_stderr, UtStdStream::kError, u"x\ny\n"), "x\r\ny\r\n");
+TEST(UtOut, StandardSinksWriteOneLineAtATimeWithThePlatformLineEnd) {
+  const std::string eol = kUtLineEnd;
+  EXPECT_EQ(BytesWritten(&g_ut_out_stdout, UtStdStream::kOutput, u"a\r\nb"), "a" + eol + "b");
+  EXPECT_EQ(BytesWritten(&g_ut_out_stderr, UtStdStream::kError, u"x\ny\n"), "x" + eol + "y" + eol);
   EXPECT_EQ(BytesWritten(&g_ut_out_stdout, UtStdStream::kOutput, u""), "");
   EXPECT_EQ(BytesWritten(g_ut_report_sink, UtStdStream::kError, u"error 11 extracting media\n"),
-            "error 11 extracting media\r\n");
+            "error 11 extracting media" + eol);
   // The null sink writes nowhere, not even where the standard handles point.
   EXPECT_EQ(BytesWritten(&g_ut_out_nul, UtStdStream::kOutput, u"gone\n"), "");
 }
@@ -99,7 +100,7 @@ TEST(UtOut, LongLinesAreWrittenWholeOrCutWithoutMemory) {
   for (size_t length : {197, 198}) {  // the longest line kept on the stack, and one more
     std::u16string text(length, u'v');
     EXPECT_EQ(BytesWritten(&g_ut_out_stdout, UtStdStream::kOutput, (text + u"\n").c_str()),
-              std::string(length, 'v') + "\r\n");
+              std::string(length, 'v') + kUtLineEnd);
   }
 
   testing_support::ScratchDir dir;
@@ -110,5 +111,5 @@ TEST(UtOut, LongLinesAreWrittenWholeOrCutWithoutMemory) {
     g_ut_out_stdout.write(line.c_str(), true);
     PoolFailNextAllocations(0);
   }
-  EXPECT_EQ(ReadFileBytes(path), std::string(197, 'w') + "\r\n");
+  EXPECT_EQ(ReadFileBytes(path), std::string(197, 'w') + kUtLineEnd);
 }

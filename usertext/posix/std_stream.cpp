@@ -9,3 +9,5 @@ file_handle_t UtStdHandle(UtStdStream stream) {
   if (fcntl(fd, F_GETFD) < 0) return kNoHandle;
   return fd;
 }
+
+const char kUtLineEnd[] = "\n";

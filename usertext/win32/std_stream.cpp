@@ -8,3 +8,5 @@ file_handle_t UtStdHandle(UtStdStream stream) {
   if (h == nullptr || h == INVALID_HANDLE_VALUE) return kNoHandle;
   return reinterpret_cast<file_handle_t>(h);
 }
+
+const char kUtLineEnd[] = "\r\n";
