@@ -1,7 +1,8 @@
 // IsoFs::UdfVolume: a UDF file system (ECMA-167 with the OSTA profile). Directories come from
 // their file identifier descriptors; each entry's type, attributes, times and data runs from its
 // File Entry, read later through the pending queue so that reads go forward through the image.
-// All numbers are little-endian; descriptor tags are checked by their checksum.
+// All numbers are little-endian; descriptor tags are checked by their checksum. Blocks of a
+// virtual partition (write-once media) map through the virtual allocation table (udf_vat.h).
 #include <cstring>
 #include <new>
 
@@ -10,29 +11,15 @@
 #include "base/text.h"
 #include "isofs/disc_time.h"
 #include "isofs/media_impl.h"
+#include "isofs/udf_descriptor.h"
+#include "isofs/udf_vat.h"
 #include "isofs/volumes.h"
 
 namespace IsoFs {
 
 namespace {
 
-// Descriptor tag (ECMA-167 3/7.2).
-constexpr uint32_t kTagChecksum = 4;
-constexpr uint32_t kTagBytes = 16;
-enum : uint16_t {
-  kTagPrimaryVolume = 1,
-  kTagAnchor = 2,
-  kTagVolumePointer = 3,
-  kTagPartition = 5,
-  kTagLogicalVolume = 6,
-  kTagFileSet = 256,
-  kTagFileIdentifier = 257,
-  kTagAllocationExtent = 258,
-  kTagIndirectEntry = 259,
-  kTagFileEntry = 261,
-  kTagExtendedAttributeHeader = 262,
-  kTagExtendedFileEntry = 266,
-};
+using namespace Udf;
 
 // Anchor volume descriptor pointer: the main volume descriptor sequence extent.
 constexpr uint32_t kAnchorSequenceLength = 16;
@@ -47,6 +34,7 @@ constexpr uint32_t kPvdRecordingTime = 376;
 // Partition descriptor.
 constexpr uint32_t kPdNumber = 22;
 constexpr uint32_t kPdStart = 188;
+constexpr uint32_t kPdLength = 192;
 // Logical volume descriptor.
 constexpr uint32_t kLvdIdentifier = 84;  // dstring, 128 bytes
 constexpr uint32_t kLvdBlockSize = 212;
@@ -77,54 +65,27 @@ constexpr uint32_t kFidIcb = 20;  // long_ad
 constexpr uint32_t kFidImplementationUseLength = 36;
 constexpr uint8_t kFidDirectory = 0x02;
 constexpr uint8_t kFidParent = 0x08;
-// long_ad: extent length, block, partition reference.
-constexpr uint32_t kLongAdBlock = 4;
-constexpr uint32_t kLongAdPartition = 8;
-constexpr uint32_t kExtentLengthMask = 0x3FFFFFFF;
-// ICB tag inside File Entries and indirect entries.
-constexpr uint32_t kIcbFileType = 27;
-constexpr uint32_t kIcbFlags = 34;
+// Indirect entry: the ICB it leads to.
 constexpr uint32_t kIndirectIcb = 36;
 constexpr uint16_t kIcbFlagArchive = 0x20;
 constexpr uint16_t kIcbFlagSystem = 0x400;
-// File Entry and Extended File Entry.
-struct EntryLayout {
-  uint32_t ea_length, ad_length, ea_icb, modification_time, creation_time, area;
-};
-constexpr EntryLayout kFileEntry = {168, 172, 112, 84, 0, 176};
-constexpr EntryLayout kExtendedFileEntry = {208, 212, 136, 92, 104, 216};
-// Allocation extent descriptor.
-constexpr uint32_t kAedLength = 20;
-constexpr uint32_t kAedDescriptors = 24;
 // Extended attributes: the header descriptor, and the file times attribute.
 constexpr uint32_t kEaHeaderBytes = 24;
 constexpr uint32_t kEaFileTimesType = 5;
 constexpr uint32_t kEaFileTimesMinLength = 32;
 
 enum : uint8_t { kFileTypeDirectory = 4, kFileTypeSymlink = 12 };
-enum : uint32_t { kShortAd = 0, kLongAd = 1, kExtendedAd = 2, kEmbedded = 3 };
 
 constexpr uint32_t kMaxPartitions = 10;
+constexpr uint32_t kUnmapped = 0xFFFFFFFF;  // a virtual block without a place on the disc
 constexpr uint32_t kMaxPartitionDescriptors = 20;
 constexpr uint32_t kMaxLabel = 49;
 constexpr uint32_t kNameBytes = 1000;
 // Bounds on chains of on-disc structures (a loop in them must end).
 constexpr uint32_t kMaxSequenceSectors = 4096;  // volume descriptor sequence, pointers followed
 constexpr uint32_t kMaxIcbSectors = 64;         // sectors of one ICB read in a pass
-constexpr uint32_t kMaxChainHops = 4096;        // indirect entries and allocation extents
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
-
-bool TagValid(const uint8_t* d) {
-  if (LoadLe16(d) == 0) return false;
-  uint8_t sum = 0;
-  for (uint32_t i = 0; i < kTagBytes; ++i) {
-    if (i != kTagChecksum) sum = uint8_t(sum + d[i]);
-  }
-  return sum == d[kTagChecksum];
-}
-
-uint16_t TagOf(const uint8_t* d) { return TagValid(d) ? LoadLe16(d) : 0; }
 
 // A dstring of n bytes as a label of at most 49 characters without trailing spaces; a used
 // length of 0 keeps the label as it was. The used length never reaches past the field.
@@ -193,6 +154,7 @@ struct Sequence {
   uint64_t time;
   uint32_t partition_numbers[kMaxPartitionDescriptors];
   uint32_t partition_starts[kMaxPartitionDescriptors];
+  uint32_t partition_lengths[kMaxPartitionDescriptors];
   uint32_t partitions;
   bool have_file_set;
   uint32_t file_set_block;
@@ -200,6 +162,7 @@ struct Sequence {
   uint32_t map_partition[kMaxPartitions];
   uint32_t map_metadata_file[kMaxPartitions];
   bool map_is_metadata[kMaxPartitions];
+  bool map_is_virtual[kMaxPartitions];
   uint32_t maps;
 };
 
@@ -209,6 +172,7 @@ class UdfVolume final : public Volume {
 
   void Destroy() override {
     HeapRelease(label_);
+    FreeVirtualTable(&table_);
     this->~UdfVolume();
     HeapRelease(this);
   }
@@ -221,6 +185,8 @@ class UdfVolume final : public Volume {
  private:
   ~UdfVolume() = default;
   uint32_t Map(uint32_t partition, uint32_t block) const;
+  err_t AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length, bool recorded);
+  err_t LoadVirtualPartitions(const Sequence* q, const uint32_t* lengths);
   err_t QueueIcb(Entry* entry, const uint8_t* long_ad);
   void Requeue(UdfExpandWorkState* item);
   void ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* entry, uint32_t sector, bool* again);
@@ -231,26 +197,72 @@ class UdfVolume final : public Volume {
   Media* media_;
   uint32_t partition_count_ = 0;
   uint32_t start_[kMaxPartitions] = {};
+  bool virtual_[kMaxPartitions] = {};  // the map's blocks go through the table
+  VirtualTable table_;
+  uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t time_ = 0;
   char16_t* label_ = nullptr;
 };
 
+// (partition reference, logical block) -> absolute sector; kUnmapped for a virtual block that
+// the table does not map. An unknown reference falls back to the first partition.
 uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
-  if (partition < partition_count_) return start_[partition] + block;
-  return partition != 0 ? start_[0] + block : block;
+  if (partition >= partition_count_) {
+    if (partition_count_ == 0) return block;
+    partition = 0;
+  }
+  if (virtual_[partition]) {
+    if (block >= table_.count || table_.blocks[block] == kVirtualBlockUnused) return kUnmapped;
+    block = table_.blocks[block];
+  }
+  return start_[partition] + block;
+}
+
+// Appends the runs of one extent. A recorded extent in a virtual partition maps block by
+// block, since consecutive virtual blocks need not be neighbours on the disc.
+err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length,
+                              bool recorded) {
+  uint32_t sectors = SectorsFor(length);
+  bool by_block = recorded && (partition < partition_count_ ? virtual_[partition]
+                                                            : partition_count_ && virtual_[0]);
+  if (!by_block) {
+    uint32_t sector = recorded ? Map(partition, block) : 0;
+    if (sector == kUnmapped) return kErrBadFormat;
+    return media_->AppendRun(e, sector, sectors);
+  }
+  Run* run = nullptr;
+  for (uint32_t i = 0; i < sectors; ++i) {
+    uint32_t sector = Map(partition, block + i);
+    if (sector == kUnmapped) return kErrBadFormat;
+    if (run && run->start_sector + run->sector_count == sector) {
+      ++run->sector_count;
+      continue;
+    }
+    if (err_t error = media_->AppendRun(e, sector, 1)) return error;
+    run = e->last_run;
+  }
+  return kOk;
 }
 
 err_t UdfVolume::GetInfo(uint64_t* time, char16_t** label) {
   return AnswerVolumeInfo(time_, label_, time, label);
 }
 
+// Queues the read of an entry's ICB. One in a virtual block that the table leaves unmapped
+// cannot be read: the entry is marked unsound.
 err_t UdfVolume::QueueIcb(Entry* entry, const uint8_t* long_ad) {
+  uint32_t partition = LoadLe16(long_ad + kLongAdPartition);
+  uint32_t sector = Map(partition, LoadLe32(long_ad + kLongAdBlock));
+  if (sector == kUnmapped) {
+    entry->damage = kErrBadFormat;
+    return kErrBadFormat;
+  }
   void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
   if (!memory) return kErrOutOfMemory;
   auto* item = new (memory) UdfExpandWorkState(entry);
   item->icb_length = LoadLe32(long_ad) & kExtentLengthMask;
-  item->partition = LoadLe16(long_ad + kLongAdPartition);
-  item->icb_sector = Map(item->partition, LoadLe32(long_ad + kLongAdBlock));
+  item->partition = partition;
+  item->icb_sector = sector;
   media_->Queue(item, uint64_t(item->icb_sector) * kSectorSize);
   return kOk;
 }
@@ -317,9 +329,8 @@ void UdfVolume::ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n) {
 bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, uint32_t n) {
   Entry* e = item->entry;
   if (e->data_offset != 0) return false;
-  static constexpr uint32_t kSizes[3] = {8, 16, 20};
   if (item->ad_type > kExtendedAd) return false;
-  uint32_t size = kSizes[item->ad_type];
+  uint32_t size = kAdSizes[item->ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
     const uint8_t* ad = area + at;
     uint32_t raw = LoadLe32(ad);
@@ -334,16 +345,17 @@ bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, u
     } else {
       block = LoadLe32(ad + 12), partition = LoadLe16(ad + 16);
     }
-    uint32_t sector = Map(partition, block);
-    if (kind == 3) {
+    if (kind == kExtentContinues) {
       item->icb_length = length;
-      item->icb_sector = sector;
+      item->icb_sector = Map(partition, block);
       item->partition = partition;
-      return true;
+      if (item->icb_sector != kUnmapped) return true;
+      e->damage = kErrBadFormat;
+      return false;
     }
     // Extents that are not recorded read as zeros: they become holes.
-    if (media_->AppendRun(e, kind == 0 ? sector : 0, SectorsFor(length)) != kOk) {
-      e->damage = kErrOutOfMemory;
+    if (err_t error = AppendExtent(e, partition, block, length, kind == kExtentRecorded)) {
+      e->damage = error;
       return false;
     }
     e->size += length;
@@ -354,7 +366,7 @@ bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, u
 void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint32_t sector,
                                bool* again) {
   Entry* e = item->entry;
-  const EntryLayout& layout = LoadLe16(f) == kTagExtendedFileEntry ? kExtendedFileEntry : kFileEntry;
+  const EntryLayout& layout = LayoutOf(f);
   uint16_t flags = LoadLe16(f + kIcbFlags);
   item->ad_type = flags & 7;
   if (flags & kIcbFlagArchive) e->attributes |= 0x20;
@@ -394,20 +406,23 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
   }
   const uint8_t* ea_icb = f + layout.ea_icb;
   if (e->creation_time || (LoadLe32(ea_icb) & kExtentLengthMask) == 0) return;
+  uint32_t ea_partition = LoadLe16(ea_icb + kLongAdPartition);
+  uint32_t ea_sector = Map(ea_partition, LoadLe32(ea_icb + kLongAdBlock));
+  if (ea_sector == kUnmapped) return;  // the times are extras: the entry goes without them
   // The extended attributes live in a file of their own: read them later, with this item
   // unless it is busy with an allocation extent.
   if (!*again) {
     item->attributes = true;
     item->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
-    item->partition = LoadLe16(ea_icb + kLongAdPartition);
-    item->icb_sector = Map(item->partition, LoadLe32(ea_icb + kLongAdBlock));
+    item->partition = ea_partition;
+    item->icb_sector = ea_sector;
     *again = true;
   } else if (void* memory = HeapAllocate(sizeof(UdfExpandWorkState))) {
     auto* other = new (memory) UdfExpandWorkState(e);
     other->attributes = true;
     other->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
-    other->partition = LoadLe16(ea_icb + kLongAdPartition);
-    other->icb_sector = Map(other->partition, LoadLe32(ea_icb + kLongAdBlock));
+    other->partition = ea_partition;
+    other->icb_sector = ea_sector;
     media_->Queue(other, uint64_t(other->icb_sector) * kSectorSize);
   }
 }
@@ -415,7 +430,7 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
 // The extended attribute ICB held the attribute file's own File Entry: its data, not the entry
 // it belongs to, carries the attributes. The entry's type, size and runs stay as they are.
 void UdfVolume::FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* f) {
-  const EntryLayout& layout = LoadLe16(f) == kTagExtendedFileEntry ? kExtendedFileEntry : kFileEntry;
+  const EntryLayout& layout = LayoutOf(f);
   uint32_t ad_type = LoadLe16(f + kIcbFlags) & 7;
   uint32_t ea_length = LoadLe32(f + layout.ea_length);
   uint32_t ad_length = LoadLe32(f + layout.ad_length);
@@ -440,7 +455,10 @@ void UdfVolume::FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* f) 
   item->icb_sector = Map(partition, LoadLe32(data + 4));
   item->icb_length = kSectorSize;
   item->partition = partition;
-  Requeue(item);
+  if (item->icb_sector == kUnmapped)
+    item->Destroy();
+  else
+    Requeue(item);
 }
 
 void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buffer_size) {
@@ -480,7 +498,12 @@ void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buf
     item->icb_length = LoadLe32(icb) & kExtentLengthMask;
     item->partition = LoadLe16(icb + kLongAdPartition);
     item->icb_sector = Map(item->partition, LoadLe32(icb + kLongAdBlock));
-    Requeue(item);
+    if (item->icb_sector != kUnmapped) {
+      Requeue(item);
+      return;
+    }
+    e->damage = kErrBadFormat;
+    item->Destroy();
     return;
   }
   if (last && item->attributes) {
@@ -526,11 +549,13 @@ void ParseMaps(const uint8_t* lvd, Sequence* q) {
     if (type == 1 && length > 5) {
       q->map_partition[i] = LoadLe16(m + kMap1Partition);
       q->map_is_metadata[i] = false;
+      q->map_is_virtual[i] = false;
     } else if (type == 2 && length >= kMap2MinLength &&
                (std::memcmp(m + kMap2Identifier, kVirtualPartition, 23) == 0 ||
                 std::memcmp(m + kMap2Identifier, kMetadataPartition, 23) == 0)) {
       q->map_partition[i] = LoadLe16(m + kMap2Partition);
       q->map_is_metadata[i] = m[kMap2Identifier + 5] == 'M';
+      q->map_is_virtual[i] = m[kMap2Identifier + 5] == 'V';
       q->map_metadata_file[i] = LoadLe32(m + kMap2MetadataFile);
     } else {
       return;
@@ -550,6 +575,7 @@ void TakeDescriptor(const uint8_t* d, uint16_t tag, Sequence* q) {
       if (q->partitions < kMaxPartitionDescriptors) {
         q->partition_numbers[q->partitions] = LoadLe16(d + kPdNumber);
         q->partition_starts[q->partitions] = LoadLe32(d + kPdStart);
+        q->partition_lengths[q->partitions] = LoadLe32(d + kPdLength);
         ++q->partitions;
       }
       break;
@@ -587,13 +613,42 @@ void ReadSequence(Media* media, uint8_t* scratch, Sequence* q) {
   }
 }
 
+// Virtual maps read their blocks through the virtual allocation table, which lies in the
+// physical partition of the same number and maps onto it. A virtual map with no physical one
+// beneath would have to map onto itself.
+err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* lengths) {
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (!q->map_is_virtual[i]) continue;
+    uint32_t physical = 0;
+    while (physical < q->maps && (q->map_is_virtual[physical] || q->map_is_metadata[physical] ||
+                                  q->map_partition[physical] != q->map_partition[i]))
+      ++physical;
+    if (physical == q->maps) return kErrBadFormat;
+    PhysicalPartition beneath{start_[physical], lengths[physical], physical};
+    if (!table_.loaded) {
+      if (err_t e = LoadVirtualTable(media_, beneath, &table_)) return e;
+      table_partition_ = q->map_partition[i];
+    } else if (table_partition_ != q->map_partition[i]) {
+      return kErrBadFormat;  // one table serves one partition
+    }
+    virtual_[i] = true;
+  }
+  return kOk;
+}
+
 err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   partition_count_ = q->maps;
+  uint32_t lengths[kMaxPartitions] = {};
   for (uint32_t i = 0; i < q->maps; ++i) {
     for (uint32_t p = 0; p < q->partitions; ++p) {
-      if (q->partition_numbers[p] == q->map_partition[i]) start_[i] = q->partition_starts[p];
+      if (q->partition_numbers[p] != q->map_partition[i]) continue;
+      start_[i] = q->partition_starts[p];
+      lengths[i] = q->partition_lengths[p];
     }
   }
+  if (err_t e = LoadVirtualPartitions(q, lengths)) return e;
+  // The table names the volume anew when it was renamed after the descriptors were written.
+  TakeDstring(table_.volume_identifier, sizeof table_.volume_identifier, q->label);
   // Metadata partitions: their blocks follow the first extent of the metadata file.
   Entry* metadata[kMaxPartitions] = {};
   for (uint32_t i = 0; i < q->maps; ++i) {
@@ -620,6 +675,7 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
 
   if (!q->have_file_set) return kErrBadFormat;
   uint32_t fsd = Map(q->file_set_partition, q->file_set_block);
+  if (fsd == kUnmapped) return kErrBadFormat;
   if (err_t e = media_->ReadImage(uint64_t(fsd) * kSectorSize, scratch, 512)) return e;
   if (TagOf(scratch) != kTagFileSet) return kErrBadFormat;
   TakeDstring(scratch + kFsdLogicalVolumeIdentifier, 128, q->label);
@@ -633,6 +689,7 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
 
   const uint8_t* icb = scratch + kFsdRootIcb;
   uint32_t root_sector = Map(LoadLe16(icb + kLongAdPartition), LoadLe32(icb + kLongAdBlock));
+  if (root_sector == kUnmapped) return kErrBadFormat;
   Entry* root;
   if (err_t e = media_->AddChild(media_->media_directory(), this, "udf", 3, 3,
                                  uint64_t(root_sector) * kSectorSize + 1, kSeTypeDirectory, &root))

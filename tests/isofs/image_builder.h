@@ -182,6 +182,8 @@ struct UdfLayout {
   bool metadata = false;           // add a metadata partition map (map 1)
   uint32_t metadata_file = 0;      // its metadata file's block in partition 0
   bool sparable = false;           // a sparable map after the physical one
+  bool virtual_map = false;        // a virtual map (the next map) through a virtual allocation table
+  uint16_t virtual_partition = 7;  // the partition number it names
   uint32_t fsd_block = 0;          // file set descriptor: block in the map below
   uint16_t fsd_partition = 0;
   uint32_t root_block = 1;
@@ -221,6 +223,14 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
     std::memcpy(m + 5, "*UDF Sparable Partition", 23);
     at += 64, ++maps;
   }
+  if (l.virtual_map) {
+    uint8_t* m = lvd + at;
+    m[0] = 2, m[1] = 64;
+    std::memcpy(m + 5, "*UDF Virtual Partition", 23);
+    StoreLe16(m + 28, 0x0250);  // the revision in the identifier suffix
+    StoreLe16(m + 38, l.virtual_partition);
+    at += 64, ++maps;
+  }
   if (l.metadata) {
     uint8_t* m = lvd + at;
     m[0] = 2, m[1] = 64;
@@ -254,12 +264,14 @@ struct FileEntry {
   Bytes descriptors;
   uint32_t ea_icb_length = 0, ea_icb_block = 0;
   uint16_t ea_icb_partition = 0;
+  uint64_t information_length = 0;
 };
 
 inline void PutFileEntry(Image& img, uint32_t sector, const FileEntry& fe) {
   uint8_t* f = img.At(sector);
   f[27] = fe.file_type;
   StoreLe16(f + 34, fe.flags);
+  StoreLe64(f + 56, fe.information_length);
   uint32_t ea_len = fe.extended ? 208 : 168, area = fe.extended ? 216 : 176;
   PutTimestamp(f + (fe.extended ? 92 : 84), 2005);
   if (fe.extended) PutTimestamp(f + 104, 2006);
@@ -280,6 +292,29 @@ inline Bytes LongAds(const std::vector<std::array<uint32_t, 3>>& ads) {
 inline Bytes ShortAds(const std::vector<std::array<uint32_t, 2>>& ads) {
   Bytes out(ads.size() * 8);
   for (size_t i = 0; i < ads.size(); ++i) PutShortAd(out.data() + 8 * i, ads[i][0], ads[i][1]);
+  return out;
+}
+
+// The data of a virtual allocation table: a header (with a logical volume identifier) before
+// the entries, or in the older form the entries before the "*UDF Virtual Alloc Tbl" trailer.
+inline Bytes VirtualTableBytes(const std::vector<uint32_t>& blocks, const std::string& lv_id, bool old_form = false) {
+  Bytes out(old_form ? 0 : 152);
+  if (!old_form) {
+    StoreLe16(out.data(), 152);
+    PutDstring(out.data() + 4, 128, lv_id);
+    StoreLe32(out.data() + 132, 0xFFFFFFFF);
+    StoreLe16(out.data() + 144, 0x0250);
+  }
+  for (uint32_t b : blocks) {
+    out.resize(out.size() + 4);
+    StoreLe32(out.data() + out.size() - 4, b);
+  }
+  if (old_form) {
+    Bytes trailer(36);
+    std::memcpy(trailer.data() + 1, "*UDF Virtual Alloc Tbl", 22);
+    StoreLe32(trailer.data() + 32, 0xFFFFFFFF);
+    out.insert(out.end(), trailer.begin(), trailer.end());
+  }
   return out;
 }
 
