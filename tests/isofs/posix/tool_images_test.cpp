@@ -4,6 +4,7 @@
 // image packed into a container by the library's packer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -69,16 +70,18 @@ void Walk(SeVolume* v, const std::string& path, Listing* out, uint64_t* id) {
   }
 }
 
-Listing OurListing(SeVolume* v) {
-  Listing l;
+// The tree under `root` (empty: the main root), keyed by paths relative to it.
+Listing OurListing(SeVolume* v, const std::string& root = "") {
+  Listing all, l;
   uint64_t id = 1000;
-  Walk(v, "", &l, &id);
+  Walk(v, root, &all, &id);
+  for (auto& [path, value] : all) l[root.empty() ? path : path.substr(root.size() + 1)] = value;
   return l;
 }
 
-// 7-Zip's technical listing, in UTC.
-Listing PeerListing(const std::string& image) {
-  std::string text = Capture("TZ=UTC 7z l -slt '" + image + "' 2>/dev/null");
+// 7-Zip's technical listing, in UTC; `type` ("-tiso") picks its reader of the ISO 9660 tree.
+Listing PeerListing(const std::string& image, const std::string& type = "") {
+  std::string text = Capture("TZ=UTC 7z l -slt " + type + " '" + image + "' 2>/dev/null");
   Listing l;
   size_t start = text.find("\n----------\n");
   if (start == std::string::npos) return l;
@@ -97,6 +100,37 @@ Listing PeerListing(const std::string& image) {
     if (std::string v = value("Modified = "); v != "\x01") modified = v;
   }
   flush();
+  return l;
+}
+
+// xorriso's own reading of the image's ISO 9660 tree: `-read_fs ecma119` gives the primary
+// volume with its names as recorded (version suffixes stripped), `norock` the Joliet volume.
+// Its ls-style times show the minute for recent dates and only the day (with the year)
+// otherwise, so each of `ours` is cut to the precision xorriso shows it with, into *cut;
+// entries xorriso does not list stay whole there, so the comparison shows them.
+Listing XorrisoListing(const std::string& image, const char* read_fs, const Listing& ours, Listing* cut) {
+  std::istringstream in(Capture("TZ=UTC xorriso -read_fs " + std::string(read_fs) +
+                                " -ecma119_map stripped -indev '" + image + "' -find / -exec lsdl 2>/dev/null"));
+  static const std::string kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  Listing l;
+  *cut = ours;
+  for (std::string line; std::getline(in, line);) {
+    size_t quote = line.find("'/");
+    if (quote == std::string::npos || line.back() != '\'' || line.size() < quote + 4) continue;
+    std::string path = line.substr(quote + 2, line.size() - quote - 3);
+    std::istringstream fields(line.substr(0, quote));
+    std::string mode, links, uid, gid, size, month, day, last;
+    fields >> mode >> links >> uid >> gid >> size >> month >> day >> last;
+    char md[8];
+    std::snprintf(md, sizeof md, "%02d-%02d", int(kMonths.find(month) / 3 + 1), std::atoi(day.c_str()));
+    bool recent = last.find(':') != std::string::npos;
+    l[path] = (mode[0] == 'd' ? "d" : "f|" + size) + "|" + (recent ? std::string(md) + " " + last : last + "-" + md);
+    if (auto it = cut->find(path); it != cut->end() && it->second.size() >= 19) {
+      std::string& v = it->second;  // "...|YYYY-MM-DD HH:MM:SS"
+      std::string t = v.substr(v.size() - 19);
+      v = v.substr(0, v.size() - 19) + (recent ? t.substr(5, 11) : t.substr(0, 10));
+    }
+  }
   return l;
 }
 
@@ -152,9 +186,29 @@ class ToolImages : public testing::Test {
       if (ToolListing(image, &tool)) {
         EXPECT_EQ(tool, theirs) << "isorun ls -l -R " << image;
       }
+      CheckIsoVolumes(v, image);
     }
     for (auto& [source, inside] : names) EXPECT_EQ(ReadFile(v, inside, 65536 + 7), files[source]) << inside;
     ReleaseMedia(v);
+  }
+
+  // Every ISO 9660 volume under ".$media" against xorriso (volume01 is the primary volume,
+  // volume02 the Joliet one in these images); beside a UDF main root, the Joliet volume also
+  // against 7-Zip's reader of the ISO 9660 tree.
+  void CheckIsoVolumes(SeVolume* v, const std::string& image) {
+    std::vector<std::string> media = ListNames(v, ".$media");
+    bool udf = std::find(media.begin(), media.end(), "udf") != media.end();
+    for (const std::string& volume : media) {
+      if (volume.rfind("volume", 0) != 0) continue;
+      Listing ours = OurListing(v, ".$media/" + volume), cut;
+      if (udf && volume == "volume02") {
+        EXPECT_EQ(ours, PeerListing(image, "-tiso")) << volume << " of " << image;
+      }
+      if (!Have("xorriso")) continue;
+      Listing theirs = XorrisoListing(image, volume == "volume01" ? "ecma119" : "norock", ours, &cut);
+      EXPECT_FALSE(theirs.empty()) << volume << " of " << image;
+      EXPECT_EQ(cut, theirs) << volume << " of " << image << " against xorriso";
+    }
   }
 
   // The same image packed into a container must read the same.
@@ -280,6 +334,22 @@ TEST_F(ToolImages, MkudffsEmptyVolumes) {
     v->FreeString(label);
     ReleaseMedia(v);
   }
+  // The write-once volume's file set lies in its virtual partition: cut to the sectors
+  // recorded (up to the table's File Entry, which mkudffs reports) it still opens, and without
+  // the table it cannot.
+  std::string img = dir.path() + "/bdr.udf";
+  Shell("truncate -s 8M '" + img + "'");
+  std::string made = Capture("PATH=$PATH:/usr/sbin mkudffs -b 2048 --media-type=bdr --udfrev=0x0250 '" + img + "' 2>/dev/null");
+  size_t at = made.find("vatblock=");
+  ASSERT_NE(at, std::string::npos) << made;
+  long table = std::atol(made.c_str() + at + 9);
+  ASSERT_EQ(Shell("truncate -s " + std::to_string((table + 1) * 2048) + " '" + img + "'"), 0);
+  SeVolume* v = nullptr;
+  ASSERT_EQ(OpenMedia(Wide(img).c_str(), kNoHandle, kNoHandle, &v), kOk);
+  EXPECT_EQ(ListNames(v, ".$media"), (std::vector<std::string>{"image.iso", "udf"}));
+  ReleaseMedia(v);
+  ASSERT_EQ(Shell("dd if=/dev/zero of='" + img + "' bs=2048 seek=" + std::to_string(table) + " count=1 conv=notrunc"), 0);
+  EXPECT_EQ(OpenMedia(Wide(img).c_str(), kNoHandle, kNoHandle, &v), kErrBadFormat);
 }
 
 }  // namespace
