@@ -37,6 +37,53 @@ static const Option* Find(const Command& c, const char* name, char short_name) {
   return nullptr;
 }
 
+// "--name" or "--name=value".
+static int ParseLong(const Command& command, const std::string& arg, int argc, char** argv, int* i, Invocation* out) {
+  size_t eq = arg.find('=');
+  std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+  const Option* opt = Find(command, name.c_str(), 0);
+  if (!opt) return UsageError(*out, "unknown option " + arg.substr(0, eq));
+  std::string value;
+  if (eq != std::string::npos) {
+    if (!opt->value_name) return UsageError(*out, std::string("option --") + opt->name + " takes no value");
+    value = arg.substr(eq + 1);
+  } else if (opt->value_name) {
+    if (*i + 1 >= argc) return UsageError(*out, std::string("option --") + opt->name + " needs " + opt->value_name);
+    value = argv[++*i];
+  }
+  out->values.emplace_back(opt->name, value);
+  return kExitOk;
+}
+
+// "-x", or a bundle of short options the way getopt reads one: "-lR" is "-l -R", and the first
+// letter that takes a value takes the rest of the word ("-oFILE", "-loFILE") or else the next
+// argument ("-lo FILE").
+static int ParseShort(const Command& command, const std::string& arg, int argc, char** argv, int* i, Invocation* out) {
+  for (size_t at = 1; at < arg.size(); ++at) {
+    const Option* opt = Find(command, nullptr, arg[at]);
+    if (!opt && arg[at] == 'h') {
+      PrintHelp(command);
+      return kHelpShown;
+    }
+    if (!opt) return UsageError(*out, std::string("unknown option -") + arg[at] + (arg.size() > 2 ? " in " + arg : ""));
+    if (!opt->value_name) {
+      out->values.emplace_back(opt->name, "");
+      continue;
+    }
+    std::string value;
+    if (at + 1 < arg.size()) {
+      value = arg.substr(at + 1);
+    } else if (*i + 1 < argc) {
+      value = argv[++*i];
+    } else {
+      return UsageError(*out, std::string("option -") + arg[at] + " needs " + opt->value_name);
+    }
+    out->values.emplace_back(opt->name, value);
+    break;
+  }
+  return kExitOk;
+}
+
 int Parse(const Command& command, int argc, char** argv, Invocation* out) {
   out->command = &command;
   bool options_done = false;
@@ -50,30 +97,12 @@ int Parse(const Command& command, int argc, char** argv, Invocation* out) {
       options_done = true;
       continue;
     }
-    if (arg == "--help" || arg == "-h") {
+    if (arg == "--help") {
       PrintHelp(command);
       return kHelpShown;
     }
-    std::string name, value;
-    bool has_inline = false;
-    const Option* opt;
-    if (arg[1] == '-') {
-      size_t eq = arg.find('=');
-      name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      if (eq != std::string::npos) value = arg.substr(eq + 1), has_inline = true;
-      opt = Find(command, name.c_str(), 0);
-    } else {
-      opt = Find(command, nullptr, arg[1]);
-      if (arg.size() > 2) value = arg.substr(2), has_inline = true;
-    }
-    if (!opt) return UsageError(*out, "unknown option " + arg);
-    if (opt->value_name && !has_inline) {
-      if (i + 1 >= argc) return UsageError(*out, std::string("option --") + opt->name + " needs " + opt->value_name);
-      value = argv[++i];
-    } else if (!opt->value_name && has_inline) {
-      return UsageError(*out, std::string("option --") + opt->name + " takes no value");
-    }
-    out->values.emplace_back(opt->name, value);
+    int rc = arg[1] == '-' ? ParseLong(command, arg, argc, argv, &i, out) : ParseShort(command, arg, argc, argv, &i, out);
+    if (rc != kExitOk) return rc;
   }
   return kExitOk;
 }
