@@ -200,6 +200,7 @@ class UdfVolume final : public Volume {
   bool virtual_[kMaxPartitions] = {};  // the map's blocks go through the table
   VirtualTable table_;
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
+  uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
   uint64_t time_ = 0;
   char16_t* label_ = nullptr;
 };
@@ -230,6 +231,10 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
     if (sector == kUnmapped) return kErrBadFormat;
     return media_->AppendRun(e, sector, sectors);
   }
+  // Each virtual block holds data of one file, so mapping many times more blocks than the
+  // table has means extents that overlap on purpose: the work stays bounded.
+  if (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count) return kErrBadFormat;
+  virtual_budget_ -= sectors;
   Run* run = nullptr;
   for (uint32_t i = 0; i < sectors; ++i) {
     uint32_t sector = Map(partition, block + i);
@@ -627,6 +632,7 @@ err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* length
     PhysicalPartition beneath{start_[physical], lengths[physical], physical};
     if (!table_.loaded) {
       if (err_t e = LoadVirtualTable(media_, beneath, &table_)) return e;
+      virtual_budget_ = 4ull * table_.count + 65536;
       table_partition_ = q->map_partition[i];
     } else if (table_partition_ != q->map_partition[i]) {
       return kErrBadFormat;  // one table serves one partition

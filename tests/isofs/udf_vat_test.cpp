@@ -136,15 +136,27 @@ TEST(UdfVirtualPartition, TreeReadsThroughEachFormOfTheTable) {
   }
 }
 
-TEST(UdfVirtualPartition, UnusedBlockLeavesItsEntryUnreadable) {
+TEST(UdfVirtualPartition, UnmappableDataLeavesItsEntryUnreadable) {
   VatTree t;
+  // hello.txt: an allocation extent in virtual block 10 that maps the first nine virtual blocks
+  // over and over and continues in itself, far past what the table could hold.
+  t.blocks.push_back(36);
+  t.PutTable(TableForm::kHeader);
+  t.File(3, ShortAds({{0xC0000000u | kSector, 10}}));
+  std::vector<std::array<uint32_t, 2>> again(252, {9 * kSector, 0});
+  again.push_back({0xC0000000u | kSector, 10});
+  t.PutAllocationExtent(36, ShortAds(again));
   Opened m(t.img.bytes);
-  SeLookupResult r;
-  ASSERT_EQ(LookupPath(m.volume, "ghost", 5, &r), kOk);
-  uint8_t byte;
-  uint32_t count = 7;
-  EXPECT_EQ(m.volume->Read(5, 0, &byte, 1, &count), kErrBadFormat);
-  EXPECT_EQ(count, 0u);
+  ASSERT_EQ(m.error, kOk);
+  for (const char* name : {"ghost", "hello.txt"}) {  // ghost: its File Entry's block is unused
+    SeLookupResult r;
+    ASSERT_EQ(LookupPath(m.volume, name, 5, &r), kOk);
+    uint8_t byte;
+    uint32_t count = 7;
+    EXPECT_EQ(m.volume->Read(5, 0, &byte, 1, &count), kErrBadFormat) << name;
+    EXPECT_EQ(count, 0u);
+    m.volume->Forget(5, ~uint64_t{0});
+  }
   EXPECT_EQ(ReadFile(m.volume, "sub/deep.bin").size(), 3u);  // the rest is unharmed
 }
 
