@@ -1,12 +1,15 @@
 // isorun info FILE [--json]: what a plain image, a container (with its parts) or a runner
-// carrying one is made of.
+// carrying one is made of, and the volumes its media finds.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "image/ciso_reader.h"
 #include "image/format.h"
+#include "isofs/media.h"
 #include "tools/commands.h"
+#include "tools/media_paths.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
 #include "tools/reader_open.h"
@@ -45,13 +48,104 @@ std::string JsonString(const std::string& s) {
 
 double Ratio(uint64_t part, uint64_t whole) { return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0; }
 
-void PrintText(const std::string& path, const char* kind, IsoReader* reader) {
+// One volume directory of ".$media", as the media describes it.
+struct VolumeFacts {
+  std::string name;   // "volume01", "session02volume01", "udf"
+  std::string type;   // "ISO 9660", "Joliet", "UDF", ...
+  std::string label;
+  uint64_t time = 0;  // when the volume was made, 0 when unknown
+  bool main_root = false;
+};
+
+// What the media made of the image: its volumes, or the error that kept it from opening one.
+struct MediaFacts {
+  err_t error = kOk;
+  std::vector<VolumeFacts> volumes;
+};
+
+// Node ids for the walk; directories and files after these take ids from kFirstEntryId up.
+constexpr uint64_t kMainRootId = 1, kMediaDirectoryId = 2, kImageId = 3, kListStreamId = 4, kFirstEntryId = 5;
+
+// Descriptor fields: type byte, version byte and the escape sequences of a supplementary one.
+constexpr uint32_t kDescriptorType = 0, kDescriptorVersion = 6, kDescriptorEscapes = 88, kDescriptorBytes = 120;
+
+// An ISO 9660 volume's kind from its descriptor, which the volume root's file index locates.
+std::string IsoVolumeType(SeVolume* volume, uint64_t descriptor_offset) {
+  uint8_t d[kDescriptorBytes] = {};
+  uint32_t count = 0;
+  if (volume->Read(kImageId, descriptor_offset, d, sizeof d, &count) != kOk || count != sizeof d) return "ISO 9660";
+  if (d[kDescriptorType] == 1) return "ISO 9660";
+  if (d[kDescriptorVersion] == 2) return "ISO 9660 enhanced";
+  const uint8_t* escapes = d + kDescriptorEscapes;
+  if (escapes[0] == '%' && escapes[1] == '/' && (escapes[2] == '@' || escapes[2] == 'C' || escapes[2] == 'E'))
+    return "Joliet";
+  if (escapes[0] == '%' && escapes[1] == '/') return "ISO 9660 supplementary, UTF-8";
+  return "ISO 9660 supplementary";
+}
+
+// Walks ".$media" the way `ls --all` reaches it: every volume directory by lookup, its label by
+// GetVolumeInfo; the main root is the volume whose root is the entry an empty path looks up.
+MediaFacts DescribeMedia(const std::string& path) {
+  MediaFacts facts;
+  SeVolume* volume = nullptr;
+  if ((facts.error = OpenMedia(Wide(path).c_str(), kNoHandle, kNoHandle, &volume)) != kOk) return facts;
+  SeLookupResult main_root, r;
+  std::vector<std::string> names;
+  if ((facts.error = MediaPath().Lookup(volume, kMainRootId, &main_root)) != kOk ||
+      (facts.error = MediaPath(".$media").Lookup(volume, kMediaDirectoryId, &r)) != kOk ||
+      (facts.error = MediaPath(".$media/image.iso").Lookup(volume, kImageId, &r)) != kOk ||
+      (facts.error = ListDirectory(volume, kMediaDirectoryId, kListStreamId, &names)) != kOk) {
+    ReleaseMedia(volume);
+    return facts;
+  }
+  uint64_t next_id = kFirstEntryId;
+  for (const std::string& name : names) {
+    if (MediaPath(".$media").Child(name).Lookup(volume, next_id++, &r) != kOk || r.info.type != kSeTypeDirectory)
+      continue;  // image.iso and the UDF metadata files are files, not volumes
+    VolumeFacts v;
+    v.name = name;
+    v.type = name == "udf" ? "UDF" : IsoVolumeType(volume, r.info.file_index);
+    v.main_root = r.node_id == main_root.node_id;
+    char16_t* label = nullptr;
+    if (volume->GetVolumeInfo(r.node_id, &v.time, &label) == kOk && label) v.label = Narrow(label);
+    volume->FreeString(label);
+    facts.volumes.push_back(v);
+  }
+  ReleaseMedia(volume);
+  return facts;
+}
+
+void PrintVolumesText(const MediaFacts& m) {
+  if (m.error != kOk) {
+    std::printf("volumes:      none readable (error %u)\n", static_cast<unsigned>(m.error));
+    return;
+  }
+  std::printf("volumes:      %zu\n", m.volumes.size());
+  for (const VolumeFacts& v : m.volumes) {
+    std::printf("  %s: %s, label \"%s\"", v.name.c_str(), v.type.c_str(), v.label.c_str());
+    if (v.time) std::printf(", made %s UTC", TimeText(v.time).c_str());
+    std::printf("\n");
+  }
+  for (const VolumeFacts& v : m.volumes)
+    if (v.main_root) std::printf("main root:    %s\n", v.name.c_str());
+}
+
+void PrintVolumesJson(const MediaFacts& m) {
+  std::printf(", \"volumes\": [");
+  const char* main_root = nullptr;
+  for (size_t i = 0; i < m.volumes.size(); ++i) {
+    const VolumeFacts& v = m.volumes[i];
+    std::printf("%s{\"name\": %s, \"type\": %s, \"label\": %s, \"time\": %s, \"main_root\": %s}", i ? ", " : "",
+                JsonString(v.name).c_str(), JsonString(v.type).c_str(), JsonString(v.label).c_str(),
+                v.time ? JsonString(TimeText(v.time)).c_str() : "null", v.main_root ? "true" : "false");
+    if (v.main_root) main_root = v.name.c_str();
+  }
+  std::printf("], \"main_root\": %s", main_root ? JsonString(main_root).c_str() : "null");
+  if (m.error != kOk) std::printf(", \"volumes_error\": %u", static_cast<unsigned>(m.error));
+}
+
+void PrintContainerText(IsoReader* reader) {
   uint64_t size = reader->ImageSize();
-  std::printf("file:         %s\n", path.c_str());
-  std::printf("kind:         %s\n", std::string(kind) == "CisoReader" ? "container" : "plain image");
-  std::printf("image size:   %" PRIu64 " bytes (%s, %" PRIu64 " sectors)\n", size, HumanSize(size).c_str(),
-              (size + 2047) / 2048);
-  if (std::string(kind) != "CisoReader") return;
   ciso::ContainerFacts f;
   ciso::DescribeContainer(reader, &f);
   std::printf("blocks:       %" PRIu64 " x %s (last block %u bytes)\n", f.block_count, HumanSize(f.block_size).c_str(),
@@ -76,7 +170,17 @@ void PrintText(const std::string& path, const char* kind, IsoReader* reader) {
                 p.logical_offset + (p.slice_end - p.slice_start));
 }
 
-void PrintJson(const std::string& path, const char* kind, IsoReader* reader) {
+void PrintText(const std::string& path, const char* kind, IsoReader* reader, const MediaFacts& media) {
+  uint64_t size = reader->ImageSize();
+  std::printf("file:         %s\n", path.c_str());
+  std::printf("kind:         %s\n", std::string(kind) == "CisoReader" ? "container" : "plain image");
+  std::printf("image size:   %" PRIu64 " bytes (%s, %" PRIu64 " sectors)\n", size, HumanSize(size).c_str(),
+              (size + 2047) / 2048);
+  if (std::string(kind) == "CisoReader") PrintContainerText(reader);
+  PrintVolumesText(media);
+}
+
+void PrintJson(const std::string& path, const char* kind, IsoReader* reader, const MediaFacts& media) {
   uint64_t size = reader->ImageSize();
   bool container = std::string(kind) == "CisoReader";
   std::printf("{\"file\": %s, \"kind\": \"%s\", \"image_size\": %" PRIu64 ", \"sector_size\": 2048", JsonString(path).c_str(),
@@ -100,6 +204,7 @@ void PrintJson(const std::string& path, const char* kind, IsoReader* reader) {
                   i ? ", " : "", JsonString(Narrow(p.path)).c_str(), p.slice_start, p.slice_end, p.logical_offset);
     std::printf("]");
   }
+  PrintVolumesJson(media);
   std::printf("}\n");
 }
 
@@ -108,8 +213,9 @@ int RunInfo(const Invocation& inv) {
   IsoReader* reader;
   const char* kind;
   if (int rc = OpenReader(inv, inv.args[0], &reader, &kind)) return rc;
-  if (inv.Has("json")) PrintJson(inv.args[0], kind, reader);
-  else PrintText(inv.args[0], kind, reader);
+  MediaFacts media = DescribeMedia(inv.args[0]);
+  if (inv.Has("json")) PrintJson(inv.args[0], kind, reader, media);
+  else PrintText(inv.args[0], kind, reader, media);
   reader->Destroy();
   return kExitOk;
 }

@@ -13,24 +13,6 @@ namespace {
 // Directories nested deeper than this (a directory may contain itself) are not entered.
 constexpr int kMaxDepth = 64;
 
-// "YYYY-MM-DD HH:MM:SS" in UTC from 100-ns units since 1601, or dashes when unknown.
-std::string TimeText(uint64_t time) {
-  if (time == 0) return "-------------------";
-  int64_t seconds = int64_t(time / 10000000) - 11644473600;
-  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-  int64_t rest = seconds - days * 86400;
-  // Civil date from days since 1970-01-01.
-  int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-  int64_t year = yoe + era * 400 + (month <= 2);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02d:%02d:%02d", year, month,
-                day, int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
-  return text;
-}
-
 struct Lister {
   SeVolume* volume;
   bool long_form, recursive, all;

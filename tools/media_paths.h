@@ -32,6 +32,9 @@ class MediaPath {
 err_t ListDirectory(SeVolume* volume, uint64_t directory_id, uint64_t stream_id,
                     std::vector<std::string>* names);
 
+// "YYYY-MM-DD HH:MM:SS" in UTC from 100-ns units since 1601, or dashes when unknown (0).
+std::string TimeText(uint64_t time);
+
 // Writes bytes to standard output unchanged (no newline translation on Windows).
 void SetStdoutBinary();
 
