@@ -37,7 +37,8 @@ struct Run {
 
 void ShowCorruptMediaBox(Run& run) {
   show_message_box(UserTextGet(&run.pool, kUtErrorCorruptTitle),
-                   UserTextGet1(&run.pool, kUtErrorCorruptOrIncompleteMedia, run.module_path));
+                   UserTextGet1(&run.pool, kUtErrorCorruptOrIncompleteMedia,
+                                display_path(&run.pool, run.module_path)));
 }
 
 // Steps 1-6 and 8-9 of the run: everything before the main sequence.
@@ -62,8 +63,10 @@ err_t StartChild(Run& run) {
   // Without the directory's own name the program would be looked for in the wrong place.
   if (!run.child_argv || !run.temp_dir) return kErrOutOfMemory;
   for (int i = 1; i <= run.argc; ++i) run.child_argv[i] = run.argv[i];
-  run.child_argv[0] = path_join(&run.pool, run.temp_dir, run.options.run_exe);
-  if (!run.child_argv[0]) return kErrOutOfMemory;
+  // The child, its messages and the box name the program as the system's users write paths.
+  const char16_t* program = path_join(&run.pool, run.temp_dir, run.options.run_exe);
+  if (!program) return kErrOutOfMemory;
+  run.child_argv[0] = display_path(&run.pool, program);
   err_t e = create_process(&run.child);
   if (e != kOk) return e;
   const process_i* child = run.child->table;
@@ -116,7 +119,8 @@ int MainSequence(Run& run) {
   if (e != kOk) {
     diag_write(u"error %i extracting media\n", int(e));
     show_message_box(UserTextGet(&run.pool, kUtErrorExtractingTitle),
-                     UserTextGet2(&run.pool, kUtErrorExtractingMedia, run.module_path, run.temp_dir));
+                     UserTextGet2(&run.pool, kUtErrorExtractingMedia, display_path(&run.pool, run.module_path),
+                                  display_path(&run.pool, run.temp_dir)));
     return kExitRunnerFailed;
   }
   return RunChild(run);

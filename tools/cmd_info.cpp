@@ -166,7 +166,7 @@ void PrintContainerText(IsoReader* reader) {
   ciso::PartFacts p;
   for (uint32_t i = 0; ciso::DescribePart(reader, i, &p); ++i)
     std::printf("  part %u: %s, bytes %" PRIu64 "-%" PRIu64 " hold stream %" PRIu64 "-%" PRIu64 "\n", i,
-                Narrow(p.path).c_str(), p.slice_start, p.slice_end, p.logical_offset,
+                ShownPath(p.path).c_str(), p.slice_start, p.slice_end, p.logical_offset,
                 p.logical_offset + (p.slice_end - p.slice_start));
 }
 
@@ -201,7 +201,7 @@ void PrintJson(const std::string& path, const char* kind, IsoReader* reader, con
     ciso::PartFacts p;
     for (uint32_t i = 0; ciso::DescribePart(reader, i, &p); ++i)
       std::printf("%s{\"path\": %s, \"slice_start\": %" PRIu64 ", \"slice_end\": %" PRIu64 ", \"stream_offset\": %" PRIu64 "}",
-                  i ? ", " : "", JsonString(Narrow(p.path)).c_str(), p.slice_start, p.slice_end, p.logical_offset);
+                  i ? ", " : "", JsonString(ShownPath(p.path)).c_str(), p.slice_start, p.slice_end, p.logical_offset);
     std::printf("]");
   }
   PrintVolumesJson(media);

@@ -1,5 +1,7 @@
 #include "tools/paths.h"
 
+#include "base/file.h"
+#include "base/pool.h"
 #include "base/text.h"
 
 namespace tool {
@@ -18,6 +20,11 @@ std::string Narrow(const char16_t* text) {
   Utf16ToCodePage(0, out.data(), out.size(), text, -1);
   out.resize(n);
   return out;
+}
+
+std::string ShownPath(const char16_t* path) {
+  kd_mp_c pool;
+  return Narrow(display_path(&pool, path));
 }
 
 }  // namespace tool

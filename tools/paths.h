@@ -7,5 +7,7 @@ namespace tool {
 
 std::u16string Wide(const std::string& text);
 std::string Narrow(const char16_t* text);
+// A path of the library's (backslash form) as the system's users write it.
+std::string ShownPath(const char16_t* path);
 
 }  // namespace tool

@@ -4,8 +4,9 @@
 # it is given. Checked on Linux, and on Windows under Wine when a win32 build exists
 # (build/win32/bin, or ISORUN_WIN32_BIN_DIR):
 #   - arguments with spaces, tabs, quotes, trailing backslashes, empty ones and non-ASCII arrive
-#     exactly; exit codes 0, 99 and 255 come back; standard input, output and error reach the
-#     child; the temporary directory is gone afterwards;
+#     exactly (on Linux argument 0 is the program's path with slashes); exit codes 0, 99 and
+#     255 come back; standard input, output and error reach the child; the temporary
+#     directory is gone afterwards;
 #   - split runners with their part files beside them run;
 #   - (Windows) a runner signed with osslsigncode after `isorun sfx` verifies and still runs.
 source "$(dirname "$0")/common.bash"
@@ -48,6 +49,8 @@ for code in 0 99 255; do
   TMPDIR=$work/tmp run_case "linux-$code" "$code" "$work/setup"
 done
 grep -q '^files beside it: autorun docs$' "$work/linux-0.txt" || fail "linux: the extracted tree: $(grep beside "$work/linux-0.txt")"
+grep -q "^program: $work/tmp/setup-[0-9]*/autorun\$" "$work/linux-0.txt" ||
+  fail "linux: the child's argument 0 is not the program's Linux path: $(grep '^program' "$work/linux-0.txt")"
 [ -z "$(ls -A "$work/tmp")" ] || fail "linux: left in the temporary folder: $(ls -A "$work/tmp")"
 
 # A program to run from outside the image is refused before anything is written.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The runner's child, end to end, where things go wrong or get interrupted:
 #   - a program that is not in the image: exit code 99, the diagnostic line, and the box with
-#     the program's full path as caption and the quoted command line with code 2 as body;
+#     the program's full path (a Linux path, with slashes) as caption and the quoted command
+#     line with code 2 as body;
 #   - (Linux) SIGINT, SIGTERM and SIGHUP sent to the runner while its child runs leave it
 #     waiting, and its exit code is still the child's.
 # Linux only: under Wine's headless display driver the Windows runner's box waits for a button
@@ -34,7 +35,7 @@ tr -d '\r' <"$work/missing.raw" >"$work/missing.err"
 [ "$rc" -eq 99 ] || fail "missing program: exit code $rc, expected 99"
 program=$(sed -n 's/^error 2 running "\(.*\)"$/\1/p' "$work/missing.err")
 case "$program" in
-  *-[0-9]*\\missing.exe) ;;
+  "$work/tmp/missing-"[0-9]*/missing.exe) ;;
   *) fail "missing program: no diagnostic line naming it: $(cat "$work/missing.err")" ;;
 esac
 grep -qxF "$program" "$work/missing.err" || fail "missing program: the box's caption is not its path"
