@@ -8,7 +8,9 @@
 #     255 come back; standard input, output and error reach the child; the temporary
 #     directory is gone afterwards;
 #   - split runners with their part files beside them run;
-#   - (Windows) a runner signed with osslsigncode after `isorun sfx` verifies and still runs.
+#   - (Windows) a runner signed with osslsigncode after `isorun sfx` verifies and still runs;
+#   - (Windows) Ctrl-C (SIGINT, which Wine makes a console control event) leaves the runner
+#     waiting for its child; the child's code comes back and the temporary folder goes.
 source "$(dirname "$0")/common.bash"
 
 ARGS=(plain "with space" $'with\ttab' 'with "quotes"' 'trailing\' 'two\\' '' 'ünïcödé' 'a\"b')
@@ -83,6 +85,26 @@ else
   unix_dir=$(WINEDEBUG=-all "$WINE" winepath.exe -u "${program%\\*}" 2>/dev/null | tr -d '\r' || true)
   [ -n "$unix_dir" ] && [ ! -e "$unix_dir" ] || fail "windows: the temporary folder '$unix_dir' is still there"
 
+  # Ctrl-C: Wine turns SIGINT into a console control event. The runner's handler keeps it
+  # waiting; its child, reading standard input, ends when that closes, and its code comes back.
+  mkfifo "$work/win-fifo"
+  set -m
+  "$WINE" "$work/setup.exe" --stdin --exit=6 <"$work/win-fifo" >"$work/win-int.out" 2>/dev/null &
+  runner=$!
+  set +m
+  exec 3>"$work/win-fifo"
+  tries=600
+  until grep -q '^stdin: \[' "$work/win-int.out" || [ $((tries -= 1)) -eq 0 ]; do sleep 0.05; done
+  kill -INT "$runner"
+  sleep 1  # the runner's handler has its turn while the child still waits
+  exec 3>&-
+  rc=0
+  wait "$runner" || rc=$?
+  [ "$rc" -eq 6 ] || fail "windows ctrl-c: exit code $rc, expected the child's 6"
+  program=$(sed -n 's/^program: //p' "$work/win-int.out" | tr -d '\r')
+  unix_dir=$(WINEDEBUG=-all "$WINE" winepath.exe -u "${program%\\*}" 2>/dev/null | tr -d '\r' || true)
+  [ -n "$unix_dir" ] && [ ! -e "$unix_dir" ] || fail "windows ctrl-c: the temporary folder '$unix_dir' is still there"
+
   mkdir -p "$work/winsplit"
   "$ISORUN" sfx "$payload" -o "$work/winsplit/setup.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe \
     --split 64K --level 0 >/dev/null
@@ -99,7 +121,7 @@ else
   else
     echo "signed runner: skipped (needs osslsigncode and openssl)"
   fi
-  echo "windows runner: arguments, exit codes, standard handles, clean-up, part files and signing checked"
+  echo "windows runner: arguments, exit codes, standard handles, clean-up, Ctrl-C, part files and signing checked"
 fi
 
 finish "runners from isorun sfx: all checks passed"

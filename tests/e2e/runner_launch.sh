@@ -4,7 +4,10 @@
 #     the program's full path (a Linux path, with slashes) as caption and the quoted command
 #     line with code 2 as body;
 #   - (Linux) SIGINT, SIGTERM and SIGHUP sent to the runner while its child runs leave it
-#     waiting, and its exit code is still the child's.
+#     waiting, and its exit code is still the child's;
+#   - (Linux) Ctrl-C at a terminal, SIGINT to the whole process group: the child gets it, the
+#     runner waits for it, removes its temporary directory and exits with the child's code
+#     (128 + 2 for a child the signal ended).
 # Linux only: under Wine's headless display driver the Windows runner's box waits for a button
 # nobody can press; the Windows launch itself is covered by the win32 test programs.
 set -euo pipefail
@@ -25,6 +28,20 @@ touch "$1/started"
 while [ ! -e "$1/go" ]; do sleep 0.05; done
 exit 42
 EOF
+# The child that answers Ctrl-C itself: exit code 7.
+cat >"$work/payload/interruptible" <<'EOF'
+#!/bin/sh
+trap 'exit 7' INT
+touch "$1/started"
+while :; do sleep 0.05; done
+EOF
+
+# started DIR PID: waits (30 s at most) until the child has made DIR/started, or the runner ended.
+started() {
+  local tries=600
+  while [ ! -e "$1/started" ] && kill -0 "$2" 2>/dev/null && [ $((tries -= 1)) -gt 0 ]; do sleep 0.05; done
+  [ -e "$1/started" ]
+}
 
 # ---- A program that is not there ----
 "$ISORUN" sfx "$work/payload" -o "$work/missing" --stub linux --run missing.exe --stderr \
@@ -48,8 +65,7 @@ grep -qxF "ERROR: 2 Unable to execute command \"\"$program\" x \"y z\"\"." "$wor
 mkdir -p "$work/signals"
 TMPDIR=$work/tmp "$work/setup" "$work/signals" </dev/null >/dev/null 2>"$work/signals.err" &
 runner=$!
-while [ ! -e "$work/signals/started" ] && kill -0 "$runner" 2>/dev/null; do sleep 0.05; done
-if [ ! -e "$work/signals/started" ]; then
+if ! started "$work/signals" "$runner"; then
   rc=0
   wait "$runner" || rc=$?
   sed -i 's/\r$//' "$work/signals.err"
@@ -69,7 +85,28 @@ else
   [ "$rc" -eq 42 ] || fail "signals: exit code $rc, expected the child's 42"
 fi
 [ -z "$(ls -A "$work/tmp")" ] || fail "signals: left in the temporary folder"
-echo "linux runner: missing program box and code, signals while the child runs"
+
+# ---- Ctrl-C: SIGINT to the runner's process group, as a terminal sends it ----
+"$ISORUN" sfx "$work/payload" -o "$work/interruptible" --stub linux --run interruptible >/dev/null 2>&1
+for run in interruptible:7 setup:130; do
+  runner_file=${run%%:*} want=${run##*:}
+  mkdir -p "$work/ctrl-c-$runner_file"
+  set -m  # the runner in a process group of its own, like a terminal's foreground job
+  TMPDIR=$work/tmp "$work/$runner_file" "$work/ctrl-c-$runner_file" </dev/null >/dev/null 2>&1 &
+  runner=$!
+  set +m
+  if started "$work/ctrl-c-$runner_file" "$runner"; then
+    kill -INT -- "-$runner"
+    rc=0
+    wait "$runner" || rc=$?
+    [ "$rc" -eq "$want" ] || fail "ctrl-c ($runner_file): exit code $rc, expected $want"
+  else
+    kill -KILL -- "-$runner" 2>/dev/null || true
+    fail "ctrl-c ($runner_file): the child never started"
+  fi
+  [ -z "$(ls -A "$work/tmp")" ] || fail "ctrl-c ($runner_file): left in the temporary folder"
+done
+echo "linux runner: missing program box and code, signals while the child runs, Ctrl-C"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "runner launch end to end: all checks passed"
