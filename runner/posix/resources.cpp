@@ -9,6 +9,10 @@
 //   OPTION REQUIRE_ADMINISTRATOR   64 bytes
 //   OPTION SHOW_PROGRESS           64 bytes (the verify's progress line on a terminal)
 //
+// The runner's translations, LZMAFILE USERTEXT, sit in a second table of the same section, made
+// at build time from runner/usertext.scf (scripts/lzma-resource) and linked into the runner
+// program itself, not into the library.
+//
 // A patcher finds the section through the ELF section headers (or the table marker), then the
 // entry by type and name, and writes the UTF-16LE text with its NUL into the entry's data.
 //
@@ -27,7 +31,6 @@ constexpr RsrcSpec kRunnerResources[] = {
     {"OPTION", "VERIFY_MEDIA", 64},
     {"OPTION", "REQUIRE_ADMINISTRATOR", 64},
     {"OPTION", "SHOW_PROGRESS", 64},
-    // The localised texts join here as {"LZMAFILE", "USERTEXT", size, bytes, size}.
 };
 ISORUN_RESOURCE_TABLE(kRunnerTable, kRunnerResources);
 

@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 
+#include "base/pool.h"
 #include "runner/resource_table.h"
+#include "runner/resources.h"
 #include "support/fake_runner.h"
 #include "support/test_support.h"
 
@@ -47,8 +50,9 @@ std::u16string OptionAt(const std::vector<uint8_t>& file, const char16_t* name) 
   return text;
 }
 
-// Patches both options and checks the results and the limits of the blocks.
-void CheckPatching(std::vector<uint8_t> file) {
+// Patches both options and checks the results and the limits of the blocks. The stand-ins carry
+// no translations.
+void CheckPatching(std::vector<uint8_t> file, bool has_usertext = false) {
   uint32_t length = 0;
   size_t offset = 0;
   ASSERT_EQ(locate_file_resource(file.data(), file.size(), u"OPTION", u"use_stderr", &offset, &length), kOk);
@@ -69,6 +73,7 @@ void CheckPatching(std::vector<uint8_t> file) {
   EXPECT_EQ(patch_option(file.data(), file.size(), u"run_exe", std::u16string(259, u'r').c_str()), kOk);
   EXPECT_EQ(OptionAt(file, u"run_exe"), std::u16string(259, u'r'));
   EXPECT_EQ(patch_option(file.data(), file.size(), u"no_such_option", u"1"), kErrResourceNameNotFound);
+  if (has_usertext) return;
   err_t missing = locate_file_resource(file.data(), file.size(), u"lzmafile", u"usertext", &offset, &length);
   EXPECT_TRUE(missing == kErrResourceTypeNotFound || missing == kErrResourceNameNotFound) << missing;
 }
@@ -108,7 +113,21 @@ TEST(OptionPatch, TheBuiltRunner) {
     ASSERT_EQ(locate_file_resource(runner.data(), runner.size(), u"option", name, &offset, &length), kOk);
     EXPECT_EQ(length, 64u);
   }
-  CheckPatching(runner);
+  CheckPatching(runner, true);
+
+  // The translations built in are the shipped script, byte for byte.
+  size_t offset;
+  uint32_t length;
+  ASSERT_EQ(locate_file_resource(runner.data(), runner.size(), u"lzmafile", u"usertext", &offset, &length), kOk);
+  kd_mp_c pool;
+  uint32_t decoded = 0;
+  const uint8_t* text = decode_lzma_blob(&pool, runner.data() + offset, length, &decoded);
+  ASSERT_NE(text, nullptr);
+  std::ifstream in(std::filesystem::path(testing_support::SourceDir()) / "runner" / "usertext.scf",
+                   std::ios::binary);
+  std::string script((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_FALSE(script.empty());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(text), decoded), script);
 }
 
 TEST(OptionPatch, OtherFilesAreRefused) {
