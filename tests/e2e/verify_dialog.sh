@@ -8,11 +8,12 @@
 #
 # Windows, under Xvfb and Wine: the same runner opens its dialog during a slow verify; the
 # picture of it is saved as screenshots/verify_dialog.png in the build tree; Skip (sent as a
-# message) stops the verify and the runner still runs its program. The image carries 64 MiB of
-# random bytes behind its file system, which extraction never reads, and one byte near its end
-# is damaged after packing: a verify that is not stopped fails there and the runner exits with 99
-# instead of the program's code. The Windows side of the test is VerifyScreenshot in the win32
-# test_runner.exe, which drives the runner.
+# message) stops the verify and the runner still runs its program. Again with the user's
+# language German: the dialog's texts are the shipped German ones (verify_dialog_deu.png).
+# The image carries 64 MiB of random bytes behind its file system, which extraction never reads,
+# and one byte near its end is damaged after packing: a verify that is not stopped fails there
+# and the runner exits with 99 instead of the program's code. The Windows side of the test is
+# VerifyScreenshot in the win32 test_runner.exe, which drives the runner.
 source "$(dirname "$0")/common.bash"
 
 # make_image DIR PROGRAM: an ISO image of a folder holding PROGRAM, with the random tail.
@@ -94,19 +95,35 @@ EOF
 
 shots=$BIN/../screenshots
 mkdir -p "$shots"
-rm -f "$shots/verify_dialog.png"
-# A prefix of its own: windows there go to the X display, whatever other tests run meanwhile.
-rc=0
-ISORUN_WINEPREFIX=$BIN/../wine-display \
-  ISORUN_SCREENSHOT_RUNNER=$work/setup.exe ISORUN_SCREENSHOT_PNG=$shots/verify_dialog.png \
-  ISORUN_SCREENSHOT_EXIT=7 \
-  xvfb-run -a -s "-screen 0 800x600x24" "$SRC/scripts/wine-run" "$WIN_BIN/test_runner.exe" \
-  --gtest_filter='VerifyScreenshot.*' >"$work/driver.log" 2>&1 || rc=$?
-if grep -q '^\[==========\] 0 tests' "$work/driver.log"; then
-  finish "windows: skipped ($WIN_BIN/test_runner.exe predates the dialog test)"
-  exit 0
-fi
-grep -q '^\[  PASSED  \] 1 test' "$work/driver.log" && [ "$rc" -eq 0 ] ||
-  fail "the dialog test failed (exit $rc): $(grep -E 'Failure|error|FAILED|Expected|Which|runner' "$work/driver.log" | head -20)"
-[ -s "$shots/verify_dialog.png" ] || fail "no picture was saved"
-finish "windows: the dialog is shown during a slow verify, pictured in $shots/verify_dialog.png, Skip stopped the verify and the program ran"
+
+# shot NAME [VAR=VALUE...]: runs the dialog test on the runner with the given settings (see
+# tests/runner/win32/verify_screenshot_test.cpp), saving its picture as $shots/NAME.png.
+shot() {
+  local name=$1 rc=0
+  shift
+  rm -f "$shots/$name.png"
+  # A prefix of its own: windows there go to the X display, whatever other tests run meanwhile.
+  env "$@" ISORUN_WINEPREFIX="$BIN/../wine-display" \
+    ISORUN_SCREENSHOT_RUNNER="$work/setup.exe" ISORUN_SCREENSHOT_PNG="$shots/$name.png" \
+    ISORUN_SCREENSHOT_EXIT=7 \
+    xvfb-run -a -s "-screen 0 800x600x24" "$SRC/scripts/wine-run" "$WIN_BIN/test_runner.exe" \
+    --gtest_filter='VerifyScreenshot.*' >"$work/$name.log" 2>&1 || rc=$?
+  if grep -q '^\[==========\] 0 tests' "$work/$name.log"; then
+    finish "windows: skipped ($WIN_BIN/test_runner.exe predates the dialog test)"
+    exit 0
+  fi
+  grep -q '^\[  PASSED  \] 1 test' "$work/$name.log" && [ "$rc" -eq 0 ] ||
+    fail "$name: the dialog test failed (exit $rc): $(grep -E 'Failure|error|FAILED|Expected|Which|runner' "$work/$name.log" | head -20)"
+  [ -s "$shots/$name.png" ] || fail "$name: no picture was saved"
+}
+
+shot verify_dialog
+[ "$failures" -ne 0 ] || echo "windows: the dialog is shown during a slow verify, pictured in $shots/verify_dialog.png, Skip stopped the verify and the program ran"
+
+# In German, the user's language being "DEU": the texts are the shipped translation's, handed
+# over in a UTF-8 locale so that Wine reads them as written.
+german() { "$ISORUN" usertext "$SRC/runner/usertext.scf" --lang DEU | sed -n "s/^$1\t//p"; }
+shot verify_dialog_deu LC_ALL=C.UTF-8 ISORUN_SCREENSHOT_LANGUAGE=DEU \
+  ISORUN_SCREENSHOT_TITLE="$(german verify_title)" ISORUN_SCREENSHOT_SKIP="$(german verify_skip_button)" \
+  ISORUN_SCREENSHOT_ELAPSED="$(german verify_elapsed_time)"
+finish "windows: with the user's language DEU the dialog is in German, pictured in $shots/verify_dialog_deu.png"

@@ -5,6 +5,12 @@
 //   ISORUN_SCREENSHOT_RUNNER  the runner to start (a Unix or Windows path)
 //   ISORUN_SCREENSHOT_PNG     where to save the picture
 //   ISORUN_SCREENSHOT_EXIT    the exit code the runner's program is asked for (--exit=N)
+// and optionally, for a run in another language:
+//   ISORUN_SCREENSHOT_LANGUAGE  the user's language (sLanguage) while the runner runs
+//   ISORUN_SCREENSHOT_TITLE, ISORUN_SCREENSHOT_SKIP, ISORUN_SCREENSHOT_ELAPSED
+//                               the dialog's title, button and elapsed-time label expected
+//                               (the English texts when unset; Wine reads the variables in
+//                               the character set of the Linux locale, so a UTF-8 one)
 //
 // The verify is made slow by suspending the runner's main thread, which runs it, while the
 // dialog's own thread goes on; a verify that is not stopped reaches a damaged block near the end
@@ -20,6 +26,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "runner/win32/scoped_language.h"
 
 namespace {
 
@@ -87,6 +95,13 @@ bool NudgeUntilResponsive(HANDLE main_thread, HWND hwnd) {
     SuspendThread(main_thread);
   }
   return false;
+}
+
+// The text of an environment variable, or `otherwise` when it is unset. Read as UTF-16: the
+// ANSI code page need not hold it.
+std::wstring EnvText(const wchar_t* name, const wchar_t* otherwise) {
+  const wchar_t* value = _wgetenv(name);
+  return value ? value : otherwise;
 }
 
 // ---- A small PNG writer: 8-bit RGB, one zlib stream ---------------------------------------
@@ -198,6 +213,8 @@ TEST(VerifyScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
   const char* png = std::getenv("ISORUN_SCREENSHOT_PNG");
   const char* exit_text = std::getenv("ISORUN_SCREENSHOT_EXIT");
   if (!runner_path || !png || !exit_text) GTEST_SKIP() << "run by tests/e2e/verify_dialog.sh";
+  testing_support::ScopedLanguageValue language;
+  if (const char* name = std::getenv("ISORUN_SCREENSHOT_LANGUAGE")) language.Set(REG_SZ, Widen(name));
 
   Runner runner;
   ASSERT_TRUE(runner.Start(L"\"" + WindowsPath(runner_path) + L"\" --exit=" + Widen(exit_text)));
@@ -226,9 +243,10 @@ TEST(VerifyScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
   ASSERT_TRUE(NudgeUntilResponsive(main_thread, hwnd));
   Sleep(200);
 
-  EXPECT_EQ(TextOf(hwnd), L"Verifying Media");
-  EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), L"Skip");
-  EXPECT_EQ(TextOf(GetDlgItem(hwnd, 101)).substr(0, 20), L"Elapsed time:  0:00:");
+  EXPECT_EQ(TextOf(hwnd), EnvText(L"ISORUN_SCREENSHOT_TITLE", L"Verifying Media"));
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), EnvText(L"ISORUN_SCREENSHOT_SKIP", L"Skip"));
+  std::wstring elapsed = EnvText(L"ISORUN_SCREENSHOT_ELAPSED", L"Elapsed time:") + L"  0:00:";
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, 101)).substr(0, elapsed.size()), elapsed);
   int width = 0, height = 0;
   std::vector<uint8_t> rgb = CaptureWindow(hwnd, &width, &height);
   ASSERT_GT(width, 100);
