@@ -7,6 +7,7 @@
 
 #include "base/endian.h"
 #include "base/text.h"
+#include "base/thread.h"
 #include "image/crc32.h"
 #include "image/decompressor.h"
 #include "image/format.h"
@@ -57,6 +58,54 @@ struct CacheEntry {
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
+CacheEntry* NewCacheEntry(uint32_t block_size) {
+  auto* entry = static_cast<CacheEntry*>(std::malloc(sizeof(CacheEntry) + block_size));
+  if (entry) *entry = {nullptr, kOk, false, 0, 0};
+  return entry;
+}
+
+// Checks a block's stored bytes against its digest (with a hasher) and decompresses them into
+// `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread.
+err_t CheckAndDecode(CisoHasher* hasher, const uint8_t* digest, CisoDecompressor* decompressor,
+                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size) {
+  if (hasher) {
+    uint8_t actual[kSha256DigestSize];
+    hasher->Reset();
+    hasher->Update(bytes, size);
+    hasher->Finish(actual);
+    if (std::memcmp(actual, digest, hasher->DigestLength()) != 0) return kErrBadFormat;
+  }
+  return decompressor ? decompressor->Decode(bytes, size, out, block_size, nullptr) : kOk;
+}
+
+// One block checked and decompressed on a worker thread while the reader's caller is busy with
+// the blocks before it. The slot owns its own hasher, decompressor and buffers. Only the
+// reader's thread changes `state`; the worker fills the entry and, as its last touch of the
+// slot, triggers `done`.
+struct AheadSlot {
+  enum State : uint8_t { kIdle, kBusy, kReady };
+  CacheEntry* entry = nullptr;
+  uint8_t* stored = nullptr;  // compressed bytes; uncompressed ones go straight into the entry
+  CisoHasher* hasher = nullptr;
+  CisoDecompressor* decompressor = nullptr;
+  // The job: set by the reader's thread before the slot goes to a worker.
+  uint64_t block = 0;
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  uint32_t block_size = 0;
+  const uint8_t* digest = nullptr;
+  bool decode = false;
+  State state = kIdle;
+  kdsync_pin_c done;
+
+  static void Run(void* argument) {
+    auto* slot = static_cast<AheadSlot*>(argument);
+    slot->entry->result = CheckAndDecode(slot->hasher, slot->digest, slot->decode ? slot->decompressor : nullptr,
+                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size);
+    slot->done.trigger();  // from here on the reader may reuse or free the slot
+  }
+};
+
 class CisoReader final : public IsoReader {
  public:
   CisoReader(ImageSource* source, char16_t* path, const uint8_t* header) : source_(source), path_(path) {
@@ -104,6 +153,21 @@ class CisoReader final : public IsoReader {
   err_t ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count);
   CacheEntry* Lookup(uint64_t offset, bool want_bytes);
   err_t LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes);
+  void StoredRange(uint64_t block, uint64_t* from, uint32_t* size) const;
+  err_t CreateDecompressor(CisoDecompressor** out) const;
+  const uint8_t* DigestOf(uint64_t block) const { return hashes_ + block * digest_length_; }
+
+  // Decode-ahead.
+  bool NoteLoad(uint64_t block);
+  bool MakeAheadSlots();
+  void QueueAhead();
+  bool IsDecoded(uint64_t block) const;
+  AheadSlot* SlotFor(uint64_t block);
+  AheadSlot* ReusableSlot();
+  void StartAhead(AheadSlot* slot, uint64_t block);
+  void Settle(AheadSlot* slot);
+  bool TakeAhead(uint64_t block, CacheEntry** entry);
+  void FreeAheadSlots();
   void ApplyPatches(uint64_t offset, uint8_t* destination, uint32_t count) const;
 
   ImageSource* source_;
@@ -143,6 +207,18 @@ class CisoReader final : public IsoReader {
   uint8_t* stored_ = nullptr;
   uint8_t* scratch_ = nullptr;
   CacheEntry* cache_ = nullptr;  // most recently used first
+
+  // Decode-ahead runs while real reads load block after block: the last block a real read
+  // loaded, the newest block of the stream they move along, and the slots (made on first need).
+  static constexpr uint64_t kNoBlock = UINT64_MAX;
+  uint64_t last_loaded_ = kNoBlock;
+  uint64_t stream_ = kNoBlock;
+  AheadSlot* ahead_ = nullptr;
+  bool ahead_unavailable_ = false;
+  AheadFacts ahead_facts_ = {};
+
+ public:
+  void DescribeAhead(AheadFacts* facts) const { *facts = ahead_facts_; }
 };
 
 // ---- Locating parts ----
@@ -394,11 +470,7 @@ err_t CisoReader::ReadTables() {
   if (block_count_ >= 0xFFFFFFFFull) return kErrUnknownRevision;
   image_size_ = (block_count_ - 1) * block_size_ + last;
 
-  uint8_t method = trailer_[kCompressionMethod];
-  err_t e = method == kStored ? kOk
-            : method == kDeflate ? CreateZipDecompressor(&decompressor_)
-            : method == kLzma ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], &decompressor_)
-                              : kErrUnknownRevision;
+  err_t e = CreateDecompressor(&decompressor_);
   if (e) return e;
 
   uint64_t size_table = decompressor_ ? AlignUp(block_count_ * 4) : 0;
@@ -432,13 +504,23 @@ err_t CisoReader::ReadTables() {
   if (decompressor_ && !(stored_ = static_cast<uint8_t*>(std::malloc(block_size_)))) return kErrOutOfMemory;
   if (hasher_ || decompressor_) {
     for (uint32_t i = 0; i < kCacheEntries; ++i) {
-      auto* entry = static_cast<CacheEntry*>(std::malloc(sizeof(CacheEntry) + block_size_));
+      CacheEntry* entry = NewCacheEntry(block_size_);
       if (!entry) return kErrOutOfMemory;
-      *entry = {cache_, kOk, false, 0, 0};
+      entry->next = cache_;
       cache_ = entry;
     }
   }
   return kOk;
+}
+
+// By the trailer's compression method; none for a stored container.
+err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
+  *out = nullptr;
+  uint8_t method = trailer_[kCompressionMethod];
+  return method == kStored    ? kOk
+         : method == kDeflate ? CreateZipDecompressor(out)
+         : method == kLzma    ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], out)
+                              : kErrUnknownRevision;
 }
 
 // Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
@@ -503,12 +585,18 @@ err_t CisoReader::StreamRead(uint64_t position, void* buffer, uint32_t count) {
   return count == 0 ? kOk : kErrHandleEof;
 }
 
+void CisoReader::StoredRange(uint64_t block, uint64_t* from, uint32_t* size) const {
+  *from = offsets_ ? offsets_[block] : block * block_size_;
+  *size = offsets_ ? static_cast<uint32_t>(offsets_[block + 1] - *from) : block_size_;
+}
+
 err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) {
   entry->start = block * block_size_;
   entry->end = entry->start + block_size_;
   entry->verified_only = false;
-  uint64_t from = offsets_ ? offsets_[block] : entry->start;
-  uint32_t stored = offsets_ ? static_cast<uint32_t>(offsets_[block + 1] - from) : block_size_;
+  uint64_t from;
+  uint32_t stored;
+  StoredRange(block, &from, &stored);
   if (stored == 0) {
     std::memset(entry->bytes(), 0, block_size_);
     return kOk;
@@ -516,19 +604,11 @@ err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) 
   bool compressed = decompressor_ && stored != block_size_;
   uint8_t* bytes = compressed ? stored_ : entry->bytes();
   if (err_t e = StreamRead(from, bytes, stored)) return e;
-  if (hasher_) {
-    uint8_t digest[kSha256DigestSize];
-    hasher_->Reset();
-    hasher_->Update(bytes, stored);
-    hasher_->Finish(digest);
-    if (std::memcmp(digest, hashes_ + block * digest_length_, digest_length_) != 0) return kErrBadFormat;
-  }
-  if (!compressed) return kOk;
-  if (!want_bytes && hasher_) {
-    entry->verified_only = true;
-    return kOk;
-  }
-  return decompressor_->Decode(bytes, stored, entry->bytes(), block_size_, nullptr);
+  bool decode = compressed && (want_bytes || !hasher_);
+  err_t e = CheckAndDecode(hasher_, hasher_ ? DigestOf(block) : nullptr, decode ? decompressor_ : nullptr, bytes,
+                           stored, entry->bytes(), block_size_);
+  entry->verified_only = e == kOk && compressed && !decode;
+  return e;
 }
 
 // The entry holding `offset`, loaded if need be, moved to the front.
@@ -543,10 +623,153 @@ CacheEntry* CisoReader::Lookup(uint64_t offset, bool want_bytes) {
   if (!hit) link = last;  // the least recently used entry
   CacheEntry* entry = *link;
   *link = entry->next;
+  uint64_t block = offset / block_size_;
+  bool load = !hit || (want_bytes && entry->verified_only);
+  // Only real reads drive decode-ahead; verify reads never wait for it or start it.
+  bool forward = load && want_bytes && NoteLoad(block);
+  if (load && !(want_bytes && TakeAhead(block, &entry))) entry->result = LoadBlock(entry, block, want_bytes);
   entry->next = cache_;
   cache_ = entry;
-  if (!hit || (want_bytes && entry->verified_only)) entry->result = LoadBlock(entry, offset / block_size_, want_bytes);
+  if (forward) QueueAhead();  // the slot just taken is free again
   return entry;
+}
+
+// ---- Decode-ahead ----
+
+// A real read has to load `block`. When it follows the stream of blocks being read, or the
+// block loaded just before it, the next blocks go to the workers before this one is decoded
+// here. Any other block is a jump or a side trip (a directory read between two files); the
+// stream stays where it was until two blocks in a row say otherwise.
+bool CisoReader::NoteLoad(uint64_t block) {
+  bool forward = (stream_ != kNoBlock && block == stream_ + 1) ||
+                 (last_loaded_ != kNoBlock && block == last_loaded_ + 1);
+  last_loaded_ = block;
+  if (!forward) return false;
+  stream_ = block;
+  QueueAhead();
+  return true;
+}
+
+bool CisoReader::MakeAheadSlots() {
+  if (ahead_) return true;
+  if (ahead_unavailable_) return false;
+  ahead_ = new (std::nothrow) AheadSlot[kDecodeAheadBlocks];
+  bool made = ahead_ != nullptr;
+  for (uint32_t i = 0; made && i < kDecodeAheadBlocks; ++i) {
+    AheadSlot& slot = ahead_[i];
+    slot.entry = NewCacheEntry(block_size_);
+    if (decompressor_) slot.stored = static_cast<uint8_t*>(std::malloc(block_size_));
+    made = slot.entry && (slot.stored || !decompressor_) && CreateHasher(trailer_[kHashMethod], &slot.hasher) == kOk &&
+           CreateDecompressor(&slot.decompressor) == kOk;
+  }
+  if (!made) {  // decode-ahead is an extra: without the memory, reads decode here as before
+    FreeAheadSlots();
+    ahead_unavailable_ = true;
+  }
+  return made;
+}
+
+bool CisoReader::IsDecoded(uint64_t block) const {
+  for (CacheEntry* entry = cache_; entry; entry = entry->next)
+    if (entry->start == block * block_size_ && entry->end != entry->start && !entry->verified_only) return true;
+  return false;
+}
+
+AheadSlot* CisoReader::SlotFor(uint64_t block) {
+  for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i)
+    if (ahead_[i].state != AheadSlot::kIdle && ahead_[i].block == block) return &ahead_[i];
+  return nullptr;
+}
+
+// An idle slot, or one that is done with a block outside [stream, stream + depth].
+AheadSlot* CisoReader::ReusableSlot() {
+  for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i) {
+    AheadSlot& slot = ahead_[i];
+    bool wanted = slot.block >= stream_ && slot.block - stream_ <= kDecodeAheadBlocks;
+    if (slot.state == AheadSlot::kIdle) return &slot;
+    if (wanted) continue;
+    if (slot.state == AheadSlot::kBusy && !slot.done.triggered()) continue;
+    Settle(&slot);
+    return &slot;
+  }
+  return nullptr;
+}
+
+// Hands the blocks after the stream's newest to the workers, as far as slots are free.
+void CisoReader::QueueAhead() {
+  if (!MakeAheadSlots()) return;
+  for (uint64_t b = stream_ + 1; b <= stream_ + kDecodeAheadBlocks && b < block_count_; ++b) {
+    if (SlotFor(b) || IsDecoded(b)) continue;
+    AheadSlot* slot = ReusableSlot();
+    if (!slot) return;
+    StartAhead(slot, b);
+  }
+}
+
+// Reads the block's stored bytes here (the parts and their handles stay with this thread) and
+// leaves the digest check and the decompression to a worker. A block that needs neither, or
+// whose bytes cannot be read now, is left to the read that wants it, which reports any error.
+void CisoReader::StartAhead(AheadSlot* slot, uint64_t block) {
+  slot->state = AheadSlot::kIdle;
+  uint64_t from;
+  uint32_t stored;
+  StoredRange(block, &from, &stored);
+  bool compressed = decompressor_ && stored != block_size_;
+  if (stored == 0 || (!compressed && !hasher_)) return;
+  uint8_t* bytes = compressed ? slot->stored : slot->entry->bytes();
+  if (StreamRead(from, bytes, stored) != kOk) return;
+  slot->entry->start = block * block_size_;
+  slot->entry->end = slot->entry->start + block_size_;
+  slot->entry->verified_only = false;
+  slot->block = block;
+  slot->bytes = bytes;
+  slot->size = stored;
+  slot->block_size = block_size_;
+  slot->digest = hasher_ ? DigestOf(block) : nullptr;
+  slot->decode = compressed;
+  slot->done.fire();  // with nothing attached, firing just clears the pin for this run
+  slot->state = AheadSlot::kBusy;
+  if (run_on_worker(AheadSlot::Run, slot) != kOk) {
+    slot->state = AheadSlot::kIdle;
+    return;
+  }
+  ++ahead_facts_.started;
+}
+
+// Waits for a busy slot's worker to be done with it.
+void CisoReader::Settle(AheadSlot* slot) {
+  if (slot->state != AheadSlot::kBusy) return;
+  pin_wait(&slot->done, kWaitForever);
+  slot->state = AheadSlot::kReady;
+}
+
+// When a slot holds `block`, its entry (with the result of its load) takes the place of
+// `*entry`, which becomes the slot's spare.
+bool CisoReader::TakeAhead(uint64_t block, CacheEntry** entry) {
+  if (!ahead_) return false;
+  AheadSlot* slot = SlotFor(block);
+  if (!slot) return false;
+  Settle(slot);
+  CacheEntry* taken = slot->entry;
+  slot->entry = *entry;
+  slot->state = AheadSlot::kIdle;
+  *entry = taken;
+  ++ahead_facts_.taken;
+  return true;
+}
+
+void CisoReader::FreeAheadSlots() {
+  if (!ahead_) return;
+  for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i) {
+    AheadSlot& slot = ahead_[i];
+    Settle(&slot);  // no worker outlives the reader's buffers
+    std::free(slot.entry);
+    std::free(slot.stored);
+    if (slot.hasher) slot.hasher->Destroy();
+    if (slot.decompressor) slot.decompressor->Destroy();
+  }
+  delete[] ahead_;
+  ahead_ = nullptr;
 }
 
 err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t count) {
@@ -613,6 +836,7 @@ void CisoReader::CloseFiles() {
 }
 
 void CisoReader::Destroy() {
+  FreeAheadSlots();
   CloseFiles();
   for (uint32_t i = 0; i < part_count_; ++i) std::free(parts_[i].path);
   std::free(parts_);
@@ -695,6 +919,10 @@ void DescribeContainer(IsoReader* reader, ContainerFacts* facts) {
 
 bool DescribePart(IsoReader* reader, uint32_t index, PartFacts* facts) {
   return static_cast<CisoReader*>(reader)->DescribePart(index, facts);
+}
+
+void DescribeDecodeAhead(IsoReader* reader, AheadFacts* facts) {
+  static_cast<CisoReader*>(reader)->DescribeAhead(facts);
 }
 
 }  // namespace ciso

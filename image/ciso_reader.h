@@ -5,6 +5,11 @@
 // table digest, and serves random-access reads of the image through a six-entry block cache:
 // each block's digest is checked as it is fetched, the block is decompressed, and patch
 // records are laid over the bytes returned. A verify read checks digests only.
+//
+// While real reads move through the image block after block, the next blocks are checked and
+// decompressed ahead on the worker threads, each into a slot of its own; a read that reaches
+// such a block takes the slot's bytes into the cache as if it had loaded them there and then,
+// result code included. Errors of a block decoded ahead surface only when that block is read.
 #pragma once
 #include <cstdint>
 
@@ -16,6 +21,9 @@ inline constexpr uint32_t kCisoProbeSize = 0x10000;
 // More parts than this are not believed: a region claiming a higher part number is passed over.
 inline constexpr uint32_t kMaxParts = 0x10000;
 inline constexpr uint32_t kCacheEntries = 6;
+// Blocks decoded ahead of sequential reads at most, each holding one block of bytes, its
+// stored bytes and a decoder of its own while it waits.
+inline constexpr uint32_t kDecodeAheadBlocks = 2;
 
 // The registry's create function: validates the first part header (at the start of the file,
 // or of a host program's image region).
@@ -53,5 +61,12 @@ struct PartFacts {
 void DescribeContainer(IsoReader* reader, ContainerFacts* facts);
 // False when `index` is not below the part count.
 bool DescribePart(IsoReader* reader, uint32_t index, PartFacts* facts);
+
+// What decode-ahead has done so far, for tests and benchmarks.
+struct AheadFacts {
+  uint64_t started;  // blocks handed to a worker
+  uint64_t taken;    // of those, blocks a read took into the cache
+};
+void DescribeDecodeAhead(IsoReader* reader, AheadFacts* facts);
 
 }  // namespace ciso
