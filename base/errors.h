@@ -45,6 +45,7 @@ inline constexpr err_t kErrDirectory = 267;
 inline constexpr err_t kErrOperationAborted = 995;
 inline constexpr err_t kErrIoPending = 997;
 inline constexpr err_t kErrIoDevice = 1117;
+inline constexpr err_t kErrCancelled = 1223;      // the user asked the work to stop
 inline constexpr err_t kErrTooManyLinks = 1142;
 inline constexpr err_t kErrCantResolveFilename = 1921;  // a loop of links
 inline constexpr err_t kErrTimeout = 1460;

@@ -187,6 +187,7 @@ class Extraction {
 
   // Lists the directory's next entry and extracts it: 18 when there is none left.
   err_t ExtractNextEntry(const char16_t* path, Extract::File* directory) {
+    if (StopRequested()) return kErrCancelled;
     Extract::File entry(directory->slot());
     ClearSlot(entry.slot());
     err_t e = volume_->List(directory->node_id, directory->stream_id, &entry);
@@ -241,6 +242,7 @@ class Extraction {
   err_t Copy(const Extract::File* file, file_handle_t handle, uint8_t* buffer) {
     const uint64_t size = file->info.size;
     for (uint64_t position = 0; position < size;) {
+      if (StopRequested()) return kErrCancelled;
       uint64_t left = size - position;
       uint32_t length = left < kExtractCopyBufferSize ? static_cast<uint32_t>(left) : kExtractCopyBufferSize;
       uint32_t count = 0;
@@ -253,6 +255,8 @@ class Extraction {
     }
     return kOk;
   }
+
+  bool StopRequested() const { return options_.stop && options_.stop->triggered(); }
 
   SeVolume* volume_;
   const ExtractOptions& options_;
@@ -317,5 +321,6 @@ err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOpti
 err_t extract_volume(const char16_t* target, SeVolume* volume) {
   ExtractOptions options;
   options.private_target = true;
+  options.stop = process_pin(kPinInterrupt);
   return extract_volume(target, volume, options);
 }

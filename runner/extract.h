@@ -14,6 +14,7 @@
 
 #include "base/errors.h"
 #include "base/pool.h"
+#include "base/thread.h"
 #include "isofs/se_volume.h"
 
 // Names from the main root to the entry being handled. The directories 49 levels below the
@@ -33,6 +34,8 @@ struct ExtractOptions {
   // Called on the extracting thread after each write with the bytes written so far.
   void (*progress)(void* context, uint64_t bytes_written) = nullptr;
   void* progress_context = nullptr;
+  // Once triggered, the extraction stops with 1223 before its next entry or write.
+  pin_i* stop = nullptr;
 };
 
 // Extracts the volume's main root into `target` (created with its parents when missing): 0 or
@@ -42,7 +45,7 @@ struct ExtractOptions {
 // written before an error stay on disk.
 err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options);
 
-// The runner's extraction: into its private temporary directory.
+// The runner's extraction: into its private temporary directory, stopped by the interrupt pin.
 err_t extract_volume(const char16_t* target, SeVolume* volume);
 
 namespace Extract {

@@ -51,6 +51,7 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   // Without its own name the directory would be the temporary folder itself: never use that.
   if (temp_name) run.temp_dir = path_join(&run.pool, special_folder(kFolderTemp), temp_name);
   run.verify = CreateVerifyProgress();
+  if (run.verify) run.verify->StopOn(process_pin(kPinInterrupt));
   console_setup();
   load_user_text();
   read_runner_options(&run.pool, &run.options);
@@ -93,6 +94,15 @@ int RunChild(Run& run) {
   return kExitRunnerFailed;
 }
 
+// Ctrl-C and its kin before the program has started end the run: the user asked to stop, and a
+// half-verified or half-extracted setup must not start. Once the child runs, they are its own.
+bool Interrupted() { return process_pin(kPinInterrupt)->triggered() != 0; }
+
+int StopInterrupted() {
+  diag_write(u"interrupted, not starting the program\n");
+  return kExitRunnerFailed;
+}
+
 // The main sequence; returns the exit code. Each failure shows its box and returns 99.
 int MainSequence(Run& run) {
   if (run.options.require_administrator && !user_is_administrator()) {
@@ -115,7 +125,10 @@ int MainSequence(Run& run) {
       return kExitRunnerFailed;
     }
   }
+  if (Interrupted()) return StopInterrupted();
   e = extract_volume(run.temp_dir, run.media);
+  // An interrupt that stopped the extraction is no extraction failure: no box for it.
+  if (Interrupted()) return StopInterrupted();
   if (e != kOk) {
     diag_write(u"error %i extracting media\n", int(e));
     show_message_box(UserTextGet(&run.pool, kUtErrorExtractingTitle),

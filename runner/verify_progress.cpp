@@ -32,7 +32,7 @@ bool SeVerifyRecord::OnProgress(uint64_t done, uint64_t total) {
   light_guard_c guard(lock_);
   done_ = done;
   total_ = total;
-  return stop_requested_;
+  return stop_requested_ || (stop_pin_ && stop_pin_->triggered());
 }
 
 void SeVerifyRecord::OnFinished() {

@@ -53,6 +53,8 @@ class SeVerifyRecord : public SeVerifyProgress {
 
   // Asks the verify to stop at its next OnProgress call (Skip, the close box).
   void RequestStop();
+  // The verify also stops, as at Skip, once this pin is triggered (the runner's interrupt).
+  void StopOn(pin_i* pin) { stop_pin_ = pin; }
   bool StopRequested();
   bool Finished();
   // The frame a view draws after `elapsed`; a view that has appeared stays visible.
@@ -76,6 +78,7 @@ class SeVerifyRecord : public SeVerifyProgress {
   bool finished_ = false;
 
  private:
+  pin_i* stop_pin_ = nullptr;
   bool shown_ = false;  // the view's own: only the view's thread touches it
   int64_t start_time_;
   uint64_t start_ms_;

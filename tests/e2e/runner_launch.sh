@@ -7,7 +7,9 @@
 #     waiting, and its exit code is still the child's;
 #   - (Linux) Ctrl-C at a terminal, SIGINT to the whole process group: the child gets it, the
 #     runner waits for it, removes its temporary directory and exits with the child's code
-#     (128 + 2 for a child the signal ended).
+#     (128 + 2 for a child the signal ended);
+#   - (Linux) SIGINT while the runner is still extracting: the program is never started, the
+#     runner removes what it extracted and exits with 99.
 # Linux only: under Wine's headless display driver the Windows runner's box waits for a button
 # nobody can press; the Windows launch itself is covered by the win32 test programs.
 set -euo pipefail
@@ -106,7 +108,46 @@ for run in interruptible:7 setup:130; do
   fi
   [ -z "$(ls -A "$work/tmp")" ] || fail "ctrl-c ($runner_file): left in the temporary folder"
 done
-echo "linux runner: missing program box and code, signals while the child runs, Ctrl-C"
+# ---- Ctrl-C before the program has started ----
+# 64 MiB of random bytes make the extraction long enough to be interrupted once the temporary
+# directory appears; on a machine that extracts faster than that, the check says so.
+if command -v xorriso >/dev/null; then
+  mkdir -p "$work/cancel-payload" "$work/cancel"
+  printf '#!/bin/sh\ntouch "$1/started"\nexit 42\n' >"$work/cancel-payload/quick"
+  head -c 64M /dev/urandom >"$work/cancel-payload/big.bin"
+  xorriso -as mkisofs -J -quiet -o "$work/cancel.iso" "$work/cancel-payload" 2>/dev/null
+  "$ISORUN" pack "$work/cancel.iso" -o "$work/cancel.ciso" --compression none >/dev/null
+  "$ISORUN" sfx "$work/cancel.ciso" -o "$work/cancel-setup" --stub linux --run quick --stderr >/dev/null
+  rc=0
+  # Prints "early" when the interrupt came before the 64 MiB were all written.
+  python3 - "$work/cancel-setup" "$work/tmp" "$work/cancel" >"$work/cancel.when" 2>"$work/cancel.err" <<'EOF' || rc=$?
+import os, signal, subprocess, sys, time
+setup, tmp, marker_dir = sys.argv[1:]
+runner = subprocess.Popen([setup, marker_dir], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          env=dict(os.environ, TMPDIR=tmp))
+deadline = time.monotonic() + 30
+while not os.listdir(tmp) and runner.poll() is None and time.monotonic() < deadline:
+    time.sleep(0.001)
+def size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:  # gone: the run is over
+        return 1 << 40
+written = sum(size(os.path.join(d, f)) for d, _, files in os.walk(tmp) for f in files)
+runner.send_signal(signal.SIGINT)
+print("early" if written < 64 << 20 else "late")
+sys.exit(runner.wait(timeout=120))
+EOF
+  if [ -e "$work/cancel/started" ] && [ "$(cat "$work/cancel.when")" != early ]; then
+    echo "ctrl-c while extracting: skipped (the extraction ended before the interrupt came)"
+  else
+    [ "$rc" -eq 99 ] || fail "ctrl-c while extracting: exit code $rc, expected 99"
+    grep -q '^interrupted, not starting the program' "$work/cancel.err" ||
+      fail "ctrl-c while extracting: no diagnostic line: $(head -c 300 "$work/cancel.err")"
+  fi
+  [ -z "$(ls -A "$work/tmp")" ] || fail "ctrl-c while extracting: left in the temporary folder"
+fi
+echo "linux runner: missing program box and code, signals while the child runs, Ctrl-C, Ctrl-C while extracting"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "runner launch end to end: all checks passed"

@@ -217,6 +217,20 @@ TEST_F(ExtractTest, ProgressCountsEveryByteWritten) {
   EXPECT_EQ(seen, (std::vector<uint64_t>{1000, 1000 + kExtractCopyBufferSize, 1000 + kExtractCopyBufferSize + 5}));
 }
 
+TEST_F(ExtractTest, AStopPinEndsTheExtractionBeforeTheNextWrite) {
+  volume.Add(0, "a", kSeTypeFile, std::string(kExtractCopyBufferSize + 1, 'a'));
+  volume.Add(0, "b", kSeTypeFile, "b");
+  kdsync_pin_c stop;
+  ExtractOptions options;
+  options.stop = &stop;
+  options.progress = [](void* pin, uint64_t) { static_cast<pin_i*>(pin)->trigger(); };
+  options.progress_context = &stop;
+  target = (fs::path(scratch.path()) / "out").string();
+  EXPECT_EQ(extract_volume(Wide(target).c_str(), &volume, options), kErrCancelled);
+  // One buffer of "a" was written when the pin triggered; "b" never began.
+  EXPECT_EQ(Tree(target), (std::map<std::string, std::string>{{"a", std::string(kExtractCopyBufferSize, 'a')}}));
+}
+
 TEST_F(ExtractTest, ManyFilesAreAllClosedEvenWhenNoWorkerStarts) {
   for (int i = 0; i < 40; ++i) volume.Add(0, "f" + std::to_string(i), kSeTypeFile, std::string(i, 'z'));
   ASSERT_EQ(Extract("with-workers"), kOk);

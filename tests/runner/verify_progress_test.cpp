@@ -101,6 +101,15 @@ TEST(VerifyProgress, StopRequestReachesTheVerify) {
   r.CloseView();
 }
 
+TEST(VerifyProgress, ATriggeredStopPinStopsTheVerifyLikeSkip) {
+  Record r;
+  kdsync_pin_c interrupt;
+  r.StopOn(&interrupt);
+  EXPECT_FALSE(r.OnProgress(0, 10));
+  interrupt.trigger();
+  EXPECT_TRUE(r.OnProgress(1, 10));
+}
+
 TEST(VerifyProgress, TwoThreadsShareTheRecord) {
   Record r;
   std::atomic<bool> stop_seen{false};
