@@ -3,10 +3,12 @@
 #   isorun extract of an LZMA container  vs  7z x of a .7z (LZMA, same preset)  vs  xz -dc | tar x
 # and the runner's start-to-child latency on a tiny image: a Linux runner made by `isorun sfx`
 # running the example program, against the example program started directly.
-# A ratio above 1 means isorun is faster. Each timing is the best of $ROUNDS runs, files warm.
+# A ratio above 1 means isorun is faster. Each timing is the median of $ROUNDS runs (STAT=best: the
+# shortest), files warm.
 #
 #   bench/extract.sh [DIR...]      (default: a mix of documentation, locales and libraries)
-# Environment: ISORUN_BIN (default build/host/bin), PRESET (6), ROUNDS (3), LATENCY_ROUNDS (20).
+# Environment: ISORUN_BIN (default build/host/bin), PRESET (6), ROUNDS (3), STAT (median),
+# LATENCY_ROUNDS (20).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN=${ISORUN_BIN:-$ROOT/build/host/bin}
@@ -36,25 +38,25 @@ source "$(dirname "$0")/timing.bash"
 BEFORE_EACH='rm -rf "$WORK/out" && mkdir -p "$WORK/out"'
 mibs() { awk -v s="$1" -v n="$bytes" 'BEGIN { printf "%.0f", n / 1048576 / s }'; }
 
-t_isorun=$(best "$BIN/isorun" extract "$WORK/tree.ciso" -C "$WORK/out")
-t_7z=$(best 7z x -bd -y -o"$WORK/out" "$WORK/tree.7z")
-t_xz=$(best sh -c "xz -dc -T1 '$WORK/tree.tar.xz' | tar xf - -C '$WORK/out'")
+t_isorun=$(timed "$BIN/isorun" extract "$WORK/tree.ciso" -C "$WORK/out")
+t_7z=$(timed 7z x -bd -y -o"$WORK/out" "$WORK/tree.7z")
+t_xz=$(timed sh -c "xz -dc -T1 '$WORK/tree.tar.xz' | tar xf - -C '$WORK/out'")
 
 # Start-to-child latency: a runner over a tiny image, against its program started directly.
 mkdir -p "$WORK/tiny" "$WORK/tmp"
 cp "$BIN/autorun" "$WORK/tiny/"
 "$BIN/isorun" sfx "$WORK/tiny" -o "$WORK/setup" --stub linux --run autorun >/dev/null
-t_runner=$(TMPDIR=$WORK/tmp ROUNDS=$LATENCY_ROUNDS best "$WORK/setup")
-t_direct=$(ROUNDS=$LATENCY_ROUNDS best "$WORK/tiny/autorun")
+t_runner=$(TMPDIR=$WORK/tmp ROUNDS=$LATENCY_ROUNDS timed "$WORK/setup")
+t_direct=$(ROUNDS=$LATENCY_ROUNDS timed "$WORK/tiny/autorun")
 
 size() { awk -v a="$(stat -c %s "$1")" -v b="$bytes" 'BEGIN { printf "%.1f%%", 100 * a / b }'; }
-printf 'tree: %d MiB in %d files from %s; preset %s; best of %s; %s cores\n' $((bytes / 1048576)) "$files" "$*" \
-  "$PRESET" "$ROUNDS" "$(nproc)"
+printf 'tree: %d MiB in %d files from %s; preset %s; %s of %s; %s cores, load %s\n' $((bytes / 1048576)) "$files" \
+  "$*" "$PRESET" "${STAT:-median}" "$ROUNDS" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf 'sizes: container %s, 7z %s, tar.xz %s of the tree\n' "$(size "$WORK/tree.ciso")" "$(size "$WORK/tree.7z")" \
   "$(size "$WORK/tree.tar.xz")"
 printf '%-44s %8s %9s %7s\n' "extract" "seconds" "MiB/s" "ratio"
 printf '%-44s %8s %9s %7s\n' "isorun extract (LZMA container)" "$t_isorun" "$(mibs "$t_isorun")" ""
 printf '%-44s %8s %9s %7s\n' "7z x (.7z, LZMA)" "$t_7z" "$(mibs "$t_7z")" "$(ratio "$t_7z" "$t_isorun")"
 printf '%-44s %8s %9s %7s\n' "xz -dc | tar x" "$t_xz" "$(mibs "$t_xz")" "$(ratio "$t_xz" "$t_isorun")"
-printf 'runner start to child end, tiny image: %s s (the program alone: %s s; best of %s)\n' "$t_runner" \
-  "$t_direct" "$LATENCY_ROUNDS"
+printf 'runner start to child end, tiny image: %s s (the program alone: %s s; %s of %s)\n' "$t_runner" \
+  "$t_direct" "${STAT:-median}" "$LATENCY_ROUNDS"
