@@ -13,6 +13,7 @@
 #include "tools/commands.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
+#include "tools/staged_output.h"
 
 namespace tool {
 namespace {
@@ -48,9 +49,10 @@ std::string PartPath(const std::string& out, uint32_t n) {
   return out + suffix;
 }
 
+// The parts, written under temporary names and moved into place when the pack is complete.
 class FileParts final : public ciso::PackOutput {
  public:
-  explicit FileParts(std::string out) : out_(std::move(out)) {}
+  FileParts(std::string out, StagedOutput* staged) : out_(std::move(out)), staged_(staged) {}
   ~FileParts() { close_handle(handle_); }
 
   err_t BeginPart(uint32_t number) override {
@@ -58,7 +60,7 @@ class FileParts final : public ciso::PackOutput {
     handle_ = kNoHandle;
     current_ = number;
     failed_path_ = PartPath(out_, number);
-    if (err_t e = open_file(&handle_, Wide(failed_path_).c_str(), kOpenCreateOrTruncate)) return e;
+    if (err_t e = staged_->Create(failed_path_, &handle_)) return e;
     failed_path_.clear();
     return kOk;
   }
@@ -71,7 +73,8 @@ class FileParts final : public ciso::PackOutput {
       return e;
     }
     file_handle_t h;
-    if (err_t e = open_file(&h, Wide(PartPath(out_, number)).c_str(), kOpenForReading | kOpenWriteData)) return e;
+    std::string path = StagedOutput::TempPath(PartPath(out_, number));
+    if (err_t e = open_file(&h, Wide(path).c_str(), kOpenForReading | kOpenWriteData)) return e;
     err_t e = write_file(h, header, ciso::kPartHeaderSize, 0);
     err_t closed = close_handle(h);
     return e ? e : closed;
@@ -86,6 +89,7 @@ class FileParts final : public ciso::PackOutput {
 
  private:
   std::string out_;
+  StagedOutput* staged_;
   file_handle_t handle_ = kNoHandle;
   uint32_t current_ = 0;
   std::string failed_path_;
@@ -181,11 +185,11 @@ bool IsPartFile(const std::u16string& path) {
 }
 
 // Part files of an earlier, longer pack would be taken for parts of this one; files of that
-// name that are no part files are left alone.
-void RemoveStaleParts(const std::string& out, uint32_t from) {
+// name that are no part files, and the image that was packed, are left alone.
+void RemoveStaleParts(const std::string& out, uint32_t from, const StagedOutput& staged) {
   for (uint32_t n = from; n < 100000; ++n) {
     std::u16string path = Wide(PartPath(out, n));
-    if (!IsPartFile(path) || delete_path(path.c_str()) != kOk) return;
+    if (staged.IsInput(PartPath(out, n)) || !IsPartFile(path) || delete_path(path.c_str()) != kOk) return;
   }
 }
 
@@ -199,6 +203,8 @@ int RunPack(const Invocation& inv) {
   if (int rc = ReadOptions(inv, &options, &payloads, &patches)) return rc;
   const std::string& image = inv.args[0];
   const std::string out = inv.Value("output");
+  StagedOutput staged({image});
+  if (staged.IsInput(out)) return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the image being packed");
 
   file_handle_t in;
   if (err_t e = open_file(&in, Wide(image).c_str(), kOpenForReading)) return Fail(inv, e, "cannot open " + image);
@@ -215,7 +221,7 @@ int RunPack(const Invocation& inv) {
   }
   auto start = std::chrono::steady_clock::now();
   FileInput input(in);
-  FileParts parts(out);
+  FileParts parts(out, &staged);
   ciso::PackResult result;
   {
     ProgressBar bar("packing", size);
@@ -227,11 +233,13 @@ int RunPack(const Invocation& inv) {
   close_handle(in);
   err_t closed = parts.Close();
   if (!e) e = closed;
+  if (!staged.clash().empty()) return Fail(inv, e, staged.clash() + " is the image being packed");
   if (e) {
     if (!parts.failed_path().empty()) return Fail(inv, e, "cannot create " + parts.failed_path());
     return Fail(inv, e, "packing " + image + " failed");
   }
-  RemoveStaleParts(out, result.parts);
+  if (err_t moved = staged.Commit()) return Fail(inv, moved, "cannot move the container into place as " + out);
+  RemoveStaleParts(out, result.parts, staged);
   double seconds = SecondsSince(start);
   std::printf("%s: %s -> %s (%.1f%%), %" PRIu64 " blocks of %s, %u part%s, %.2f s, %s/s\n", out.c_str(),
               HumanSize(size).c_str(), HumanSize(result.container_bytes).c_str(),

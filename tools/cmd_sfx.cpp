@@ -22,6 +22,7 @@
 #include "tools/host_files.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
+#include "tools/staged_output.h"
 
 namespace tool {
 namespace {
@@ -52,11 +53,11 @@ err_t ReadAt(file_handle_t handle, uint64_t offset, void* buffer, uint32_t lengt
 }
 
 // The runner being written: the stub at its start, part 0 of the container from `base` on, and
-// any further parts in files of their own.
+// any further parts in files of their own, all under their temporary names until the end.
 class RunnerOutput final : public ciso::PackOutput {
  public:
-  RunnerOutput(std::string out, file_handle_t runner, uint64_t base)
-      : out_(std::move(out)), runner_(runner), base_(base) {}
+  RunnerOutput(std::string out, file_handle_t runner, uint64_t base, StagedOutput* staged)
+      : out_(std::move(out)), runner_(runner), base_(base), staged_(staged) {}
   ~RunnerOutput() { CloseCurrent(); }
 
   err_t BeginPart(uint32_t number) override {
@@ -65,7 +66,7 @@ class RunnerOutput final : public ciso::PackOutput {
     parts_ = number + 1;
     if (number == 0) return kOk;
     failed_ = PartName(out_, number);
-    if (err_t e = open_file(&part_, Wide(failed_).c_str(), kOpenCreateOrTruncate)) return e;
+    if (err_t e = staged_->Create(failed_, &part_)) return e;
     failed_.clear();
     return kOk;
   }
@@ -82,7 +83,8 @@ class RunnerOutput final : public ciso::PackOutput {
       return e ? e : write_file(runner_, header, ciso::kPartHeaderSize, 0);
     }
     file_handle_t h;
-    if (err_t e = open_file(&h, Wide(PartName(out_, number)).c_str(), kOpenForReading | kOpenWriteData)) return e;
+    std::string path = StagedOutput::TempPath(PartName(out_, number));
+    if (err_t e = open_file(&h, Wide(path).c_str(), kOpenForReading | kOpenWriteData)) return e;
     err_t e = write_file(h, header, ciso::kPartHeaderSize, 0);
     err_t closed = close_handle(h);
     return e ? e : closed;
@@ -103,6 +105,7 @@ class RunnerOutput final : public ciso::PackOutput {
   std::string out_;
   file_handle_t runner_;
   uint64_t base_;
+  StagedOutput* staged_;
   file_handle_t part_ = kNoHandle;
   uint32_t current_ = 0;
   uint32_t parts_ = 0;
@@ -120,12 +123,6 @@ class ReaderInput final : public ciso::PackInput {
 };
 
 void OnPackProgress(void* bar, uint64_t done, uint64_t) { static_cast<ProgressBar*>(bar)->Update(done); }
-
-// Removes what a failed run wrote: the runner and the part files it began.
-void RemoveOutput(const std::string& out, uint32_t parts) {
-  delete_path(Wide(out).c_str());
-  for (uint32_t n = 1; n < parts; ++n) delete_path(Wide(PartName(out, n)).c_str());
-}
 
 // ---- The stub ----------------------------------------------------------------------------
 
@@ -329,11 +326,11 @@ int AppendCopy(const Invocation& inv, const std::string& container, file_handle_
 }
 
 int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& out, file_handle_t runner,
-                 uint64_t base, Appended* appended) {
+                 uint64_t base, StagedOutput* staged, Appended* appended) {
   ciso::PackOptions options;
   if (int rc = ReadPackOptions(inv, &options)) return rc;
   ReaderInput input(reader);
-  RunnerOutput output(out, runner, base);
+  RunnerOutput output(out, runner, base, staged);
   ciso::PackResult result;
   err_t e;
   {
@@ -345,6 +342,7 @@ int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& ou
   err_t closed = output.Finish();
   if (!e) e = closed;
   appended->parts = output.parts();
+  if (!staged->clash().empty()) return Fail(inv, e, staged->clash() + " is the INPUT being read or the stub");
   if (e && !output.failed_part().empty()) return Fail(inv, e, "cannot create " + output.failed_part());
   if (e) return Fail(inv, e, "packing the image failed");
   appended->container_bytes = result.container_bytes;
@@ -353,9 +351,9 @@ int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& ou
 
 // Writes OUT: the stub, zeros up to the grain, then the container.
 int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const std::string& input, IsoReader* reader,
-                const char* kind, const std::string& out, Appended* appended) {
+                const char* kind, const std::string& out, StagedOutput* staged, Appended* appended) {
   file_handle_t runner;
-  if (err_t e = open_file(&runner, Wide(out).c_str(), kOpenCreateOrTruncate)) return Fail(inv, e, "cannot create " + out);
+  if (err_t e = staged->Create(out, &runner)) return Fail(inv, e, "cannot create " + out);
   const uint64_t base = ciso::AlignUp(stub.size());
   std::vector<uint8_t> head(stub);
   head.resize(base, 0);
@@ -365,7 +363,7 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
   if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split")) {
     rc = AppendCopy(inv, input, runner, appended);
   } else if (rc == kExitOk) {
-    rc = AppendPacked(inv, reader, out, runner, base, appended);
+    rc = AppendPacked(inv, reader, out, runner, base, staged, appended);
   }
   err_t closed = close_handle(runner);
   if (rc == kExitOk && closed) rc = Fail(inv, closed, "cannot write " + out);
@@ -378,9 +376,12 @@ int RunSfx(const Invocation& inv) {
   const std::string input = inv.args[0], out = inv.Value("output");
   std::string stub_path;
   if (int rc = FindStub(inv, &stub_path)) return rc;
+  // The input's own part files are read too while the runner is written.
+  std::vector<std::string> inputs = {input, stub_path};
   std::error_code ec;
-  if (fs::equivalent(out, input, ec) || fs::equivalent(out, stub_path, ec))
-    return UsageError(inv, "OUT must not be INPUT or the stub");
+  for (uint32_t n = 1; fs::exists(PartName(input, n), ec); ++n) inputs.push_back(PartName(input, n));
+  StagedOutput staged(inputs);
+  if (staged.IsInput(out)) return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the INPUT or the stub");
   std::vector<uint8_t> stub;
   if (int rc = LoadStub(inv, stub_path, &stub)) return rc;
   if (int rc = SetOptions(inv, &stub)) return rc;
@@ -405,15 +406,16 @@ int RunSfx(const Invocation& inv) {
   } else if (e) {
     rc = Fail(inv, e, "cannot open " + input);
   } else {
-    rc = WriteRunner(inv, stub, image, reader, kind, out, &appended);
+    rc = WriteRunner(inv, stub, image, reader, kind, out, &staged, &appended);
     reader->Destroy();
   }
   if (!temp_image.empty()) fs::remove(temp_image, ec);
-  if (rc == kExitOk && !MarkExecutable(out)) rc = Fail(inv, kErrAccessDenied, "cannot mark " + out + " executable");
-  if (rc != kExitOk) {
-    RemoveOutput(out, appended.parts);
-    return rc;
+  if (rc == kExitOk && !MarkExecutable(StagedOutput::TempPath(out)))
+    rc = Fail(inv, kErrAccessDenied, "cannot mark " + out + " executable");
+  if (rc == kExitOk) {
+    if (err_t e = staged.Commit()) rc = Fail(inv, e, "cannot move the runner into place as " + out);
   }
+  if (rc != kExitOk) return rc;
   std::printf("%s: runner %s + container %s (image %s), %u part%s; runs %s\n", out.c_str(),
               HumanSize(stub.size()).c_str(), HumanSize(appended.container_bytes).c_str(),
               HumanSize(appended.image_size).c_str(), appended.parts, appended.parts == 1 ? "" : "s",

@@ -108,6 +108,55 @@ TEST_F(ContainerCommands, RepackingRemovesStalePartsOnly) {
   EXPECT_EQ(RunTool({"verify", out}).code, 0);
 }
 
+// Output over the input: refused by file identity, and a refused or failed pack leaves what
+// was there before, input and earlier output alike, with no temporary files behind.
+TEST_F(ContainerCommands, PackNeverOverwritesItsInput) {
+  const std::vector<uint8_t> original = ReadFile(image);
+  for (const std::string& out : {image, dir + "/./image.iso"}) {
+    ToolRun same = RunTool({"pack", image, "-o", out, "--block-size", "64K"});
+    EXPECT_EQ(same.code, 1);
+    EXPECT_NE(same.err.find("(error 87)"), std::string::npos) << same.err;
+    EXPECT_EQ(same.err.find('\n'), same.err.size() - 1) << "one line";
+    EXPECT_EQ(ReadFile(image), original);
+  }
+  std::string out = dir + "/set";
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K"}).code, 0);
+  const std::vector<uint8_t> earlier = ReadFile(out);
+  WriteFile(out + ".001", original);
+  ToolRun part = RunTool({"pack", out + ".001", "-o", out, "--split", "64K", "--compression", "none", "--block-size", "8K"});
+  EXPECT_EQ(part.code, 1);
+  EXPECT_NE(part.err.find("set.001 is the image being packed (error 87)"), std::string::npos) << part.err;
+  EXPECT_EQ(ReadFile(out + ".001"), original);
+  EXPECT_EQ(ReadFile(out), earlier);
+  EXPECT_TRUE(ReadFile(out + ".isorun-partial").empty());
+  // Packing a part name's file from elsewhere works, and the old parts' stale removal spares it.
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K"}).code, 0);
+  EXPECT_EQ(ReadFile(out + ".001"), original);
+}
+
+// The same for sfx: a runner part that would land on the input, read through while the runner
+// is written, is refused and an earlier runner stays as it was.
+TEST_F(ContainerCommands, SfxNeverOverwritesItsInput) {
+  std::string stub = testing_support::BinDir() + "/isorun-sfx.exe";
+  if (ReadFile(stub).empty()) stub = testing_support::BinDir() + "/isorun-sfx";
+  if (ReadFile(stub).empty()) GTEST_SKIP() << "no runner stub built";
+  const std::vector<uint8_t> original = ReadFile(image);
+  std::string out = dir + "/setup";
+  ASSERT_EQ(RunTool({"sfx", image, "-o", out, "--stub", stub, "--threads", "1"}).code, 0);
+  const std::vector<uint8_t> earlier = ReadFile(out);
+  WriteFile(out + ".001", original);
+  ToolRun part = RunTool({"sfx", out + ".001", "-o", out, "--stub", stub, "--split", "64K", "--threads", "1"});
+  EXPECT_EQ(part.code, 1);
+  EXPECT_NE(part.err.find("setup.001 is the INPUT"), std::string::npos) << part.err;
+  EXPECT_EQ(ReadFile(out + ".001"), original);
+  EXPECT_EQ(ReadFile(out), earlier);
+  EXPECT_TRUE(ReadFile(out + ".isorun-partial").empty());
+  ToolRun same = RunTool({"sfx", image, "-o", dir + "/./image.iso", "--stub", stub});
+  EXPECT_EQ(same.code, 1);
+  EXPECT_NE(same.err.find("(error 87)"), std::string::npos) << same.err;
+  EXPECT_EQ(ReadFile(image), original);
+}
+
 TEST_F(ContainerCommands, CorruptBlockFailsVerify) {
   std::string out = dir + "/bad.ciso";
   ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K", "--compression", "deflate"}).code, 0);
