@@ -10,7 +10,8 @@
 namespace tool {
 namespace {
 
-// Directories nested deeper than this (a directory may contain itself) are not entered.
+// Directories nested deeper than this end the walk: a directory that contains itself twice
+// would otherwise double the work at every level.
 constexpr int kMaxDepth = 64;
 
 struct Lister {
@@ -19,6 +20,7 @@ struct Lister {
   uint64_t next_id = 1;
   int result = kExitOk;
   const Invocation* inv;
+  bool too_deep = false;
 
   void Print(const std::string& shown, const SeLookupResult& r) {
     if (!long_form) {
@@ -48,12 +50,15 @@ struct Lister {
       }
       Print(prefix + name, r);
       if (recursive && r.info.type == kSeTypeDirectory) {
-        if (depth < kMaxDepth)
+        if (depth < kMaxDepth) {
           Directory(child, r.node_id, prefix + name + "/", depth + 1);
-        else
-          result = Fail(*inv, kErrStackOverflow, child.Text() + " is nested too deeply, not listed");
+        } else {
+          result = Fail(*inv, kErrStackOverflow, child.Text() + " is nested too deeply, listing ends");
+          too_deep = true;
+        }
       }
       volume->Forget(r.node_id, ~uint64_t{0});
+      if (too_deep) return;
     }
   }
 };

@@ -52,6 +52,23 @@ TEST_F(MediaCommands, ListsNamesLongFormAndRecursively) {
   EXPECT_EQ(RunTool({"ls", image, ".$media"}).out, "image.iso\nvolume01\n");
 }
 
+// SUB lists itself twice: the depth bound ends the whole walk the first time it is hit, with
+// one error line, instead of a listing whose width doubles at every level.
+TEST_F(MediaCommands, RecursiveListingOfADirectoryThatHoldsItselfEnds) {
+  using namespace isofs_test;
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "LOOP", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {{"SUB", 22, kSector, 2}});
+  PutDirectory(img, 22, kSector, {{"A", 22, kSector, 2}, {"B", 22, kSector, 2}});
+  std::string looped = dir.path() + "/loop.iso";
+  WriteImage(looped, img);
+  ToolRun r = RunTool({"ls", "-R", looped});
+  EXPECT_EQ(r.code, tool::kExitFailure);
+  EXPECT_NE(r.err.find("(error 1001)"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+  EXPECT_LT(r.out.size(), 65536u);
+}
+
 TEST_F(MediaCommands, CatWritesTheFileBytes) {
   ToolRun r = RunTool({"cat", image, "sub/data.bin"});
   EXPECT_EQ(r.code, 0);
