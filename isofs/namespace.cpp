@@ -165,10 +165,17 @@ int CompareChildren(const rblink_t* a, const rblink_t* b) {
   return CompareNames(x->name(), x->name_length, y->name(), y->name_length);
 }
 
+// The child of that name under case folding. Of names that differ only in case (UDF and
+// Joliet allow them side by side) the one spelt exactly so wins, so each twin is reached by its
+// own name; with no exact spelling the first of them is found.
 Entry* FindChild(const Entry* parent, const char* name, uint32_t length) {
   NameKey key{name, length};
-  rblink_t* link = rb_search(&parent->children, &key, CompareChildKey);
-  return link ? EntryOfSibling(link) : nullptr;
+  rblink_t* first = rb_search(&parent->children, &key, CompareChildKey);
+  for (rblink_t* link = first; link && CompareChildKey(&key, link) == 0; link = rb_next(link)) {
+    const Entry* e = EntryOfSibling(link);
+    if (e->name_length == length && std::memcmp(e->name(), name, length) == 0) return EntryOfSibling(link);
+  }
+  return first ? EntryOfSibling(first) : nullptr;
 }
 
 int CompareIds(const rblink_t* a, const rblink_t* b) {

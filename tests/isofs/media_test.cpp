@@ -104,12 +104,17 @@ TEST(MediaNamespace, LookupResultsAndCodes) {
   EXPECT_EQ(r.info.modification_time, 125912558450000000u);  // 2000-01-02 03:04:05 UTC
 }
 
-TEST(MediaNamespace, TwinNamesStayAndLookupFindsTheFirst) {
+// Names that differ only in case both stay; each is found by its own spelling, any other
+// spelling finds the first.
+TEST(MediaNamespace, TwinNamesStayAndLookupPrefersTheExactSpelling) {
   Opened m(TwoVolumes());
   SeLookupResult r;
   ASSERT_EQ(LookupPath(m.volume, "TWIN", 3, &r), kOk);
+  EXPECT_EQ(r.info.size, 2u);
+  ASSERT_EQ(LookupPath(m.volume, "twin", 4, &r), kOk);
   EXPECT_EQ(r.info.size, 1u);
-  ASSERT_EQ(LookupPath(m.volume, "twin", 3, &r), kOk);
+  ASSERT_EQ(LookupPath(m.volume, "Twin", 5, &r), kOk);
+  EXPECT_EQ(r.info.size, 1u);
   EXPECT_EQ(r.lookup_count, 2u);
 }
 
