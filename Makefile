@@ -5,6 +5,8 @@ PRESETS := host host-asan win32
 BUILDS := $(addprefix build-,$(PRESETS) fuzz)
 TESTS := $(addprefix test-,$(PRESETS))
 JOBS ?= $(shell nproc)
+# Tests that compare with a peer reader (7z) fail instead of skipping when it is missing.
+export ISORUN_REQUIRE_PEERS := 1
 
 .PHONY: all demo check bootstrap fuzz clean $(BUILDS) $(TESTS)
 
