@@ -219,10 +219,30 @@ int SetOptions(const Invocation& inv, std::vector<uint8_t>* stub) {
 
 // ---- The image ---------------------------------------------------------------------------
 
-std::string TempImagePath() {
-  std::random_device random;
-  return (fs::temp_directory_path() / ("isorun-sfx-" + std::to_string(random()) + ".iso")).string();
-}
+// A folder of this run's own in the temporary folder (made here, so nobody else's file can be
+// written through), holding the image made from the input folder; removed with it.
+struct TempImage {
+  fs::path folder;
+  std::string path;
+
+  bool Make() {
+    std::random_device random;
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+      fs::path candidate = fs::temp_directory_path(ec) / ("isorun-sfx-" + std::to_string(random()));
+      if (ec) return false;
+      if (!fs::create_directory(candidate, ec)) continue;
+      fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+      folder = candidate;
+      path = (candidate / "image.iso").string();
+    }
+    return !path.empty();
+  }
+  ~TempImage() {
+    std::error_code ec;
+    if (!folder.empty()) fs::remove_all(folder, ec);
+  }
+};
 
 // Prints what a failed helper program wrote, which its own messages explain best.
 void ShowLog(const std::string& log) {
@@ -373,6 +393,8 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
 int RunSfx(const Invocation& inv) {
   if (inv.args.size() != 1) return UsageError(inv, "expects one INPUT");
   if (!inv.Has("output")) return UsageError(inv, "needs -o OUT");
+  if (inv.Has("progress") && !inv.Has("verify")) return UsageError(inv, "--progress shows the --verify check: give both");
+  const std::string run = inv.Value("run").empty() ? "autorun.exe" : inv.Value("run");
   const std::string input = inv.args[0], out = inv.Value("output");
   std::string stub_path;
   if (int rc = FindStub(inv, &stub_path)) return rc;
@@ -386,15 +408,14 @@ int RunSfx(const Invocation& inv) {
   if (int rc = LoadStub(inv, stub_path, &stub)) return rc;
   if (int rc = SetOptions(inv, &stub)) return rc;
 
-  std::string image = input, temp_image;
+  std::string image = input;
+  TempImage temp_image;
   if (fs::is_directory(input, ec)) {
-    if (!inv.Value("run").empty() && !fs::exists(fs::path(input) / inv.Value("run"), ec))
-      std::fprintf(stderr, "isorun: sfx: warning: %s has no %s to run\n", input.c_str(), inv.Value("run").c_str());
-    temp_image = image = TempImagePath();
-    if (int rc = MakeImage(inv, input, image)) {
-      fs::remove(temp_image, ec);
-      return rc;
-    }
+    if (!fs::exists(fs::path(input) / run, ec))
+      std::fprintf(stderr, "isorun: sfx: warning: %s has no %s to run\n", input.c_str(), run.c_str());
+    if (!temp_image.Make()) return Fail(inv, kErrAccessDenied, "cannot make a temporary folder for the image");
+    image = temp_image.path;
+    if (int rc = MakeImage(inv, input, image)) return rc;
   }
   IsoReader* reader = nullptr;
   const char* kind = "";
@@ -409,7 +430,6 @@ int RunSfx(const Invocation& inv) {
     rc = WriteRunner(inv, stub, image, reader, kind, out, &staged, &appended);
     reader->Destroy();
   }
-  if (!temp_image.empty()) fs::remove(temp_image, ec);
   if (rc == kExitOk && !MarkExecutable(StagedOutput::TempPath(out)))
     rc = Fail(inv, kErrAccessDenied, "cannot mark " + out + " executable");
   if (rc == kExitOk) {
@@ -419,7 +439,7 @@ int RunSfx(const Invocation& inv) {
   std::printf("%s: runner %s + container %s (image %s), %u part%s; runs %s\n", out.c_str(),
               HumanSize(stub.size()).c_str(), HumanSize(appended.container_bytes).c_str(),
               HumanSize(appended.image_size).c_str(), appended.parts, appended.parts == 1 ? "" : "s",
-              inv.Value("run").empty() ? "autorun.exe" : inv.Value("run").c_str());
+              run.c_str());
   return kExitOk;
 }
 

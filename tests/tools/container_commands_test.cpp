@@ -155,6 +155,11 @@ TEST_F(ContainerCommands, SfxNeverOverwritesItsInput) {
   EXPECT_EQ(same.code, 1);
   EXPECT_NE(same.err.find("(error 87)"), std::string::npos) << same.err;
   EXPECT_EQ(ReadFile(image), original);
+  // An input that is no image, and a usage error, leave an earlier runner alone too.
+  WriteFile(dir + "/notes.txt", std::vector<uint8_t>(5000, 'n'));
+  EXPECT_EQ(RunTool({"sfx", dir + "/notes.txt", "-o", out, "--stub", stub}).code, 1);
+  EXPECT_EQ(RunTool({"sfx", image, "-o", out, "--stub", stub, "--progress"}).code, 2);
+  EXPECT_EQ(ReadFile(out), earlier);
 }
 
 TEST_F(ContainerCommands, CorruptBlockFailsVerify) {
