@@ -184,6 +184,16 @@ err_t create_directory_tree(const char16_t* path) {
   return e;
 }
 
+err_t create_directory_no_follow(const char16_t* path) {
+  err_t e = create_one_directory(path);
+  if (!IsNameTaken(e)) return e;
+  uint32_t attributes = 0;
+  e = query_own_attributes(path, &attributes);
+  if (e != kOk) return e;
+  if (attributes & kFileAttributeReparsePoint) return kErrCantResolveFilename;
+  return (attributes & kFileAttributeDirectory) ? kOk : kErrFileExists;
+}
+
 err_t delete_tree(const char16_t* path) {
   // An empty path would stand for the current directory: never delete that by accident.
   if (!path || !path[0]) return kErrInvalidName;

@@ -72,6 +72,8 @@ enum : uint32_t {
   kOpenNoBuffering = 0x200,     // no intermediate buffering
   kOpenAsync = 0x400,           // no synchronous I/O and no wait right
   kOpenExecute = 0x800,         // execute access
+  kOpenNoFollow = 0x1000,       // a name that is itself a symbolic link, junction or other
+                                // reparse point is refused with 1921, never opened through
 };
 // The combinations the program uses.
 inline constexpr uint32_t kOpenForReading = kOpenRead | kOpenReadData;           // 0x3
@@ -82,7 +84,9 @@ inline constexpr uint32_t kOpenForReadBack = kOpenForReading | kOpenExecute;    
 
 // Opens a file by the flags above. When a creating open is refused with 5, it is tried once
 // more as an open of the existing file with its hidden and system attributes (overwriting a
-// hidden file needs them). A null path gives 14, an empty one 123.
+// hidden file needs them). A null path gives 14, an empty one 123. With kOpenNoFollow only the
+// last component of the path is kept from being followed; a dangling link is refused too, so a
+// creating open never makes a file at a link's target.
 err_t open_file(file_handle_t* handle, const char16_t* path, uint32_t flags);
 
 // Closes a handle; 0 and -1 are ignored. A console handle that is one of the process's
@@ -155,6 +159,11 @@ void close_directory_listing(directory_listing_t* listing);
 // Creates the directory and every missing parent: 0 when it exists as a directory already,
 // 80 when a file has its name.
 err_t create_directory_tree(const char16_t* path);
+
+// Creates one directory whose parent exists, never taking a link for it: 0 when a directory
+// has the name already, 80 when a file has it, 1921 when a symbolic link, junction or mount
+// point has it, whatever it points to (Linux: a symbolic link).
+err_t create_directory_no_follow(const char16_t* path);
 
 // Deletes one file, link (not its target) or empty directory; a read-only one too.
 err_t delete_path(const char16_t* path);

@@ -39,6 +39,10 @@ void* new_listing_block(size_t path_offset, const char16_t* full, size_t* direct
 // Creates one directory whose parent exists (80 or 183 when the name is taken).
 err_t create_one_directory(const char16_t* path);
 
+// The attributes of the path itself: a link's own (with kFileAttributeReparsePoint), never its
+// target's. Not-found codes when nothing has the name.
+err_t query_own_attributes(const char16_t* path, uint32_t* attributes);
+
 // Linux flavour: a system error number as the Windows code it stands for. For ENOENT the
 // path decides between 2 (the parent exists) and 3 (a parent component is missing); without
 // a path ENOENT gives 2.

@@ -153,9 +153,11 @@ class Extraction {
     return e;
   }
 
+  // The target may be reached through links the user made; below it, a link that is in the way
+  // is never taken for a directory of the image.
   err_t MakeDirectory(const char16_t* path, const Extract::File* directory) {
-    bool is_target = directory->slot() == &table_[0];
-    return is_target && options_.private_target ? create_private_target(path) : create_directory_tree(path);
+    if (directory->slot() != &table_[0]) return create_directory_no_follow(path);
+    return options_.private_target ? create_private_target(path) : create_directory_tree(path);
   }
 
   err_t ExtractDirectory(const char16_t* path, Extract::File* directory) {
@@ -225,7 +227,7 @@ class Extraction {
     auto* buffer = static_cast<uint8_t*>(e == kOk ? std::malloc(kExtractCopyBufferSize) : nullptr);
     if (e == kOk && !buffer) e = kErrOutOfMemory;
     file_handle_t handle = kNoHandle;
-    if (e == kOk) e = open_file(&handle, path, kOpenCreateOrTruncate);
+    if (e == kOk) e = open_file(&handle, path, kOpenCreateOrTruncate | kOpenNoFollow);
     if (e == kOk) e = Copy(file, handle, buffer);
     if (e == kOk) {
       // Times are kept where the volume has them; the file is sound without them.

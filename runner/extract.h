@@ -8,7 +8,8 @@
 //
 // Nothing is ever written outside the target: an entry name that is empty, "." or "..", or that
 // holds a path separator, a drive colon or a NUL fails the extraction with 123 before anything is
-// written for it.
+// written for it, and a symbolic link or junction that already has an entry's name below the
+// target fails it with 1921 instead of being written through (the target itself may be a link).
 #pragma once
 #include <cstdint>
 
@@ -41,8 +42,8 @@ struct ExtractOptions {
 // Extracts the volume's main root into `target` (created with its parents when missing): 0 or
 // the first error, unchanged from the volume or the file layer. 11 for an image whose entries
 // could not all come from its own bytes (a file larger than the image, more entries than the
-// image has room for records), 1001 for a tree nested too deep, 123 for an unsafe name. Files
-// written before an error stay on disk.
+// image has room for records), 1001 for a tree nested too deep, 123 for an unsafe name, 1921
+// for a link in the way, 1223 when stopped. Files written before an error stay on disk.
 err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options);
 
 // The runner's extraction: into its private temporary directory, stopped by the interrupt pin.

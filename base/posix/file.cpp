@@ -84,6 +84,7 @@ int OpenMode(uint32_t flags) {
   int mode = O_RDONLY;
   if (WritesData(flags)) mode = (flags & kOpenReadData) ? O_RDWR : O_WRONLY;
   if (flags & kOpenCreate) mode |= O_CREAT;
+  if (flags & kOpenNoFollow) mode |= O_NOFOLLOW;  // ELOOP, which reads as 1921
   return mode | O_CLOEXEC | O_NOCTTY;
 }
 
@@ -248,6 +249,19 @@ err_t create_one_directory(const char16_t* path) {
   err_t e = name.Set(path);
   if (e != kOk) return e;
   return mkdir(name.get(), 0777) == 0 ? kOk : name.Failure();
+}
+
+err_t query_own_attributes(const char16_t* path, uint32_t* attributes) {
+  *attributes = 0;
+  PosixName name;
+  err_t e = name.Set(path);
+  if (e != kOk) return e;
+  struct stat st;
+  if (lstat(name.get(), &st) != 0) return name.Failure();
+  if (S_ISDIR(st.st_mode)) *attributes |= kFileAttributeDirectory;
+  if (S_ISLNK(st.st_mode)) *attributes |= kFileAttributeReparsePoint;
+  if (!*attributes) *attributes = kFileAttributeNormal;
+  return kOk;
 }
 
 err_t delete_path(const char16_t* path) {

@@ -126,7 +126,40 @@ NativeOpen MapOpenFlags(uint32_t flags) {
       creates ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   open.options = (flags & kOpenAsync) ? 0 : FILE_SYNCHRONOUS_IO_NONALERT;
   if (flags & kOpenNoBuffering) open.options |= FILE_NO_INTERMEDIATE_BUFFERING;
+  if (flags & kOpenNoFollow) {
+    // The name itself is opened; truncating waits until it is known to be no reparse point.
+    open.options |= FILE_OPEN_REPARSE_POINT;
+    if (open.disposition == FILE_OVERWRITE_IF) open.disposition = FILE_OPEN_IF;
+    if (open.disposition == FILE_OVERWRITE) open.disposition = FILE_OPEN;
+  }
   return open;
+}
+
+bool IsReparsePoint(const FILE_BASIC_INFORMATION& info) {
+  return info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+// Whether the name is a link, junction or other reparse point. Wine shows its directory links
+// this way only when asked by name, and opens their targets even with FILE_OPEN_REPARSE_POINT.
+bool NamesReparsePoint(NtName& name) {
+  FILE_BASIC_INFORMATION info{};
+  return NtQueryAttributesFile(name.attributes(), &info) >= 0 && IsReparsePoint(info);
+}
+
+// A no-follow open holds the name itself: a reparse point is refused, a file is truncated when
+// the flags ask for it.
+err_t FinishNoFollowOpen(HANDLE handle, uint32_t flags) {
+  IO_STATUS_BLOCK io{};
+  FILE_BASIC_INFORMATION info{};
+  err_t e = StatusToError(
+      NtQueryInformationFile(handle, &io, &info, sizeof info, FileBasicInformation));
+  if (e == kOk && IsReparsePoint(info)) e = kErrCantResolveFilename;
+  if (e == kOk && (flags & kOpenTruncate)) {
+    FILE_END_OF_FILE_INFORMATION end{};
+    e = StatusToError(
+        NtSetInformationFile(handle, &io, &end, sizeof end, FileEndOfFileInformation));
+  }
+  return e;
 }
 
 // Opens an existing path, sharing read, write and delete.
@@ -243,14 +276,20 @@ err_t open_file(file_handle_t* handle, const char16_t* path, uint32_t flags) {
   NtName name;
   err_t e = name.Set(path);
   if (e != kOk) return e;
+  if ((flags & kOpenNoFollow) && NamesReparsePoint(name)) return kErrCantResolveFilename;
   NativeOpen open = MapOpenFlags(flags);
   HANDLE h;
   e = CreateNative(&h, name, open);
   if (e == kErrAccessDenied && (flags & kOpenCreate)) {
     // Overwriting a hidden or system file needs those attributes named again.
     open.attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    open.disposition = (flags & kOpenTruncate) ? FILE_OVERWRITE : FILE_OPEN;
+    bool overwrite = (flags & kOpenTruncate) && !(flags & kOpenNoFollow);
+    open.disposition = overwrite ? FILE_OVERWRITE : FILE_OPEN;
     e = CreateNative(&h, name, open);
+  }
+  if (e == kOk && (flags & kOpenNoFollow)) {
+    e = FinishNoFollowOpen(h, flags);
+    if (e != kOk) NtClose(h);
   }
   if (e == kOk) *handle = reinterpret_cast<file_handle_t>(h);
   return e;
@@ -338,6 +377,17 @@ err_t create_one_directory(const char16_t* path) {
                                  FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT,
                                  nullptr, 0));
   if (e == kOk) NtClose(h);
+  return e;
+}
+
+err_t query_own_attributes(const char16_t* path, uint32_t* attributes) {
+  *attributes = 0;
+  NtName name;
+  err_t e = name.Set(path);
+  if (e != kOk) return e;
+  FILE_BASIC_INFORMATION info{};
+  e = StatusToError(NtQueryAttributesFile(name.attributes(), &info));
+  if (e == kOk) *attributes = info.FileAttributes;
   return e;
 }
 

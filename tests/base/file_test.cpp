@@ -48,14 +48,56 @@ TEST(OpenFile, CreateWriteReadBack) {
 }
 
 TEST(OpenFile, CreateOrTruncateReplacesContent) {
+  for (uint32_t flags : {kOpenCreateOrTruncate, kOpenCreateOrTruncate | kOpenNoFollow}) {
+    FileScratch dir;
+    std::u16string path = dir.Child("f.txt");
+    WriteAll(dir.Native("f.txt"), "a long first content");
+    file_handle_t h;
+    ASSERT_EQ(open_file(&h, path.c_str(), flags), kOk);
+    EXPECT_EQ(write_file(h, "new", 3, 0), kOk);
+    EXPECT_EQ(close_handle(h), kOk);
+    EXPECT_EQ(ReadAll(dir.Native("f.txt")), "new");
+    ASSERT_EQ(open_file(&h, dir.Child("fresh").c_str(), flags), kOk);
+    EXPECT_EQ(close_handle(h), kOk);
+    EXPECT_TRUE(fs::is_regular_file(dir.Native("fresh")));
+  }
+}
+
+// Files and directories are never reached through a link that already has their name, a
+// dangling one included.
+TEST(NoFollow, LinksAreRefusedNotWrittenThrough) {
   FileScratch dir;
-  std::u16string path = dir.Child("f.txt");
-  WriteAll(dir.Native("f.txt"), "a long first content");
-  file_handle_t h;
-  ASSERT_EQ(open_file(&h, path.c_str(), kOpenCreateOrTruncate), kOk);
-  EXPECT_EQ(write_file(h, "new", 3, 0), kOk);
-  EXPECT_EQ(close_handle(h), kOk);
-  EXPECT_EQ(ReadAll(dir.Native("f.txt")), "new");
+  fs::create_directory(dir.Native("outside"));
+  WriteAll(dir.Native("victim"), "precious");
+  auto link = [&](const char* to, const char* name, bool directory) {
+    return testing_support::MakeSymbolicLink(dir.Native(to).string(), dir.Native(name).string(),
+                                             directory);
+  };
+  if (!link("outside", "dir_link", true) || !link("victim", "file_link", false) ||
+      !link("absent", "dangling", false)) {
+    GTEST_SKIP() << "this system makes no symbolic links here";
+  }
+  for (const char* name : {"dir_link", "file_link", "dangling"}) {
+    SCOPED_TRACE(name);
+    file_handle_t h = 5;
+    EXPECT_EQ(open_file(&h, dir.Child(name).c_str(), kOpenCreateOrTruncate | kOpenNoFollow),
+              kErrCantResolveFilename);
+    EXPECT_EQ(h, kNoHandle);
+    EXPECT_EQ(create_directory_no_follow(dir.Child(name).c_str()), kErrCantResolveFilename);
+  }
+  EXPECT_EQ(ReadAll(dir.Native("victim")), "precious");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Native("absent"))));
+  EXPECT_TRUE(fs::is_empty(dir.Native("outside")));
+}
+
+TEST(NoFollow, CreateDirectoryWithoutLinks) {
+  FileScratch dir;
+  EXPECT_EQ(create_directory_no_follow(dir.Child("d").c_str()), kOk);
+  EXPECT_TRUE(fs::is_directory(dir.Native("d")));
+  EXPECT_EQ(create_directory_no_follow(dir.Child("d").c_str()), kOk);  // exists already
+  WriteAll(dir.Native("f"), "x");
+  EXPECT_EQ(create_directory_no_follow(dir.Child("f").c_str()), kErrFileExists);
+  EXPECT_EQ(create_directory_no_follow(dir.Child("no\\such").c_str()), kErrPathNotFound);
 }
 
 TEST(OpenFile, Failures) {

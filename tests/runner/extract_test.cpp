@@ -188,6 +188,47 @@ TEST_F(ExtractTest, UnsafeNamesFailBeforeAnythingIsWrittenForThem) {
   }
 }
 
+// Links already below an existing target are never written through: a directory link in the
+// way of a directory or a file, a file link, a dangling one. The target itself may be a link.
+TEST_F(ExtractTest, LinksBelowTheTargetAreRefusedNotFollowed) {
+  fs::path root = scratch.path(), outside = root / "elsewhere", victim = root / "victim";
+  fs::create_directory(outside);
+  std::ofstream(victim) << "precious";
+  struct Case {
+    const char* name;
+    fs::path to;
+    bool directory_link;
+    uint8_t entry_type;
+  };
+  const Case cases[] = {{"sub", outside, true, kSeTypeDirectory},
+                        {"sub", outside, true, kSeTypeFile},
+                        {"a.txt", victim, false, kSeTypeFile},
+                        {"new.txt", root / "absent", false, kSeTypeFile}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeVolume image;
+    size_t entry = image.Add(0, c.name, c.entry_type, c.entry_type == kSeTypeFile ? "payload" : "");
+    if (c.entry_type == kSeTypeDirectory) image.Add(entry, "b.txt", kSeTypeFile, "payload");
+    target = (root / "out").string();
+    fs::create_directory(target);
+    fs::path link = fs::path(target) / c.name;
+    if (!testing_support::MakeSymbolicLink(c.to.string(), link.string(), c.directory_link))
+      GTEST_SKIP() << "this system makes no symbolic links here";
+    EXPECT_EQ(extract_volume(Wide(target).c_str(), &image, ExtractOptions{}), kErrCantResolveFilename);
+    fs::remove_all(target);
+  }
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "absent")));
+
+  volume.Add(0, "kept.txt", kSeTypeFile, "kept");
+  target = (root / "target-link").string();
+  ASSERT_TRUE(testing_support::MakeSymbolicLink(outside.string(), target, true));
+  ASSERT_EQ(extract_volume(Wide(target).c_str(), &volume, ExtractOptions{}), kOk);
+  EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"kept.txt", "kept"}}));
+}
+
 TEST_F(ExtractTest, ImagesThatClaimMoreThanTheyHoldAreCorrupt) {
   size_t f = volume.Add(0, "huge", kSeTypeFile);
   volume.node(f).size = 1ull << 40;

@@ -21,6 +21,16 @@ static std::string EnvOr(const char* name, const char* built_for) {
 std::string SourceDir() { return EnvOr("ISORUN_SOURCE_DIR", ISORUN_BUILT_SOURCE_DIR); }
 std::string BinDir() { return EnvOr("ISORUN_BIN_DIR", ISORUN_BUILT_BIN_DIR); }
 
+bool MakeSymbolicLink(const std::string& to, const std::string& link, bool directory) {
+  std::error_code error;
+  if (directory) {
+    std::filesystem::create_directory_symlink(to, link, error);
+  } else {
+    std::filesystem::create_symlink(to, link, error);
+  }
+  return !error && std::filesystem::is_symlink(std::filesystem::symlink_status(link));
+}
+
 ScratchDir::ScratchDir() {
   std::random_device rd;
   auto base = std::filesystem::temp_directory_path();
