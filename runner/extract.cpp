@@ -195,7 +195,8 @@ class Extraction {
     err_t e = volume_->List(directory->node_id, directory->stream_id, &entry);
     SePathComponent* slot = entry.slot();
     if (e == kOk && entry.name_lost()) e = kErrOutOfMemory;
-    if (e == kOk && !(slot->utf8_name && slot->utf8_name[0])) e = kErrNoMoreFiles;
+    // No entry at all ends the directory; an empty name is an entry, refused below with 123.
+    if (e == kOk && !slot->utf8_name) e = kErrNoMoreFiles;
     if (e == kOk && !extract_name_is_safe(slot->utf8_name, slot->utf8_length, slot->wide_name,
                                           slot->wide_length))
       e = kErrInvalidName;

@@ -15,7 +15,7 @@ namespace {
 std::string Explain(err_t e, const std::string& file, const std::string& dir) {
   switch (e) {
     case kErrInvalidName:
-      return file + " holds an entry name that cannot be written safely (\".\", \"..\", a separator or a drive colon)";
+      return file + " holds an entry name that cannot be written safely (empty, \".\", \"..\", a separator or a drive colon)";
     case kErrCantResolveFilename:
       return dir + " holds a symbolic link or junction where " + file +
              " has an entry; extraction never writes through links";

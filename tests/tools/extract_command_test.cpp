@@ -71,4 +71,16 @@ TEST_F(ExtractCommand, LinksInTheDirectoryAreNeverWrittenThrough) {
   EXPECT_EQ(ReadAll(root / "elsewhere" / "SUB" / "B.TXT"), "payload");
 }
 
+// A record named only by a version number has an empty name: refused, never taken for the end
+// of the directory (which would drop the entries after it and report success).
+TEST_F(ExtractCommand, AnEmptyNameFailsTheExtraction) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "EMPTY", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {{"A.TXT;1", 30, 1}, {";1", 30, 1}, {"B.TXT;1", 30, 1}});
+  img.Fill(30, "x");
+  ToolRun run = Extract(WriteImage(img, "empty.iso"), root / "out");
+  EXPECT_EQ(run.code, tool::kExitFailure);
+  EXPECT_NE(run.err.find("cannot be written safely (empty,"), std::string::npos) << run.err;
+}
+
 }  // namespace
