@@ -1,8 +1,9 @@
 // isorun scf SCRIPT [NAME=VALUE...]: runs a localisation script and prints what it writes.
 // isorun usertext SCRIPT [--lang L]: loads a script as the runner does for language L and prints
 // the user-text table it yields, so a translator can check a translation before it is built in.
-// Both write UTF-8, whatever the console's code page; both exit 1 when the script reported
-// errors.
+// Both write UTF-8, whatever the console's code page. A script's own failure (its errors, a
+// non-zero exit value) is told in the script's terms, with no error code of the tool's; the exit
+// statuses are listed in each command's --help.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -62,9 +63,14 @@ bool ReadScript(const std::string& path, std::string* bytes) {
   return !in.bad();
 }
 
+// "isorun: scf: SCRIPT: MESSAGE" on standard error; exits 1.
+int ScriptFailed(const Invocation& inv, const std::string& message) {
+  std::fprintf(stderr, "isorun: %s: %s: %s\n", inv.command->name, inv.args[0].c_str(), message.c_str());
+  return kExitFailure;
+}
+
 int ScriptErrors(const Invocation& inv, uint32_t errors) {
-  return Fail(inv, kErrInvalidData, inv.args[0] + ": the script reported " +
-                                        std::to_string(errors) + (errors == 1 ? " error" : " errors"));
+  return ScriptFailed(inv, "the script reported " + std::to_string(errors) + (errors == 1 ? " error" : " errors"));
 }
 
 int RunScf(const Invocation& inv) {
@@ -87,8 +93,7 @@ int RunScf(const Invocation& inv) {
   parser->Release();
   std::fflush(stdout);
   if (output.errors) return ScriptErrors(inv, output.errors);
-  if (exit_value != 0)
-    return Fail(inv, kErrGenFailure, inv.args[0] + ": exit value " + std::to_string(exit_value));
+  if (exit_value != 0) return ScriptFailed(inv, "the script ended with exit value " + std::to_string(exit_value));
   return kExitOk;
 }
 
@@ -129,7 +134,16 @@ int RunUserText(const Invocation& inv) {
 }  // namespace
 
 Command ScfCommand() {
-  return {"scf", "run a localisation script and print its output", "SCRIPT [NAME=VALUE...]", {}, RunScf};
+  return {"scf",
+          "run a localisation script and print its output",
+          "SCRIPT [NAME=VALUE...]",
+          {},
+          RunScf,
+          "exit status:\n"
+          "  0  the script ran to its end or to \"exit 0\" and reported no error\n"
+          "  1  the script reported errors or ended with another exit value (both told on\n"
+          "     standard error), or it could not be read\n"
+          "  2  the command was used wrongly\n"};
 }
 
 Command UserTextCommand() {
@@ -137,7 +151,12 @@ Command UserTextCommand() {
           "print the user-text table a localisation script yields",
           "SCRIPT",
           {{"lang", 0, "L", "the user's language, as the runner names it (default ENU)"}},
-          RunUserText};
+          RunUserText,
+          "exit status:\n"
+          "  0  the script reported no error\n"
+          "  1  the script reported errors (the table is printed all the same and the count told\n"
+          "     on standard error), or it could not be read\n"
+          "  2  the command was used wrongly\n"};
 }
 
 }  // namespace tool

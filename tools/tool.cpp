@@ -20,15 +20,17 @@ std::string Invocation::Value(const char* name, const std::string& fallback) con
 
 static void PrintHelp(const Command& c) {
   std::printf("usage: isorun %s [OPTIONS] %s\n\n%s\n", c.name, c.synopsis, c.summary);
-  if (c.options.empty()) return;
-  std::printf("\noptions:\n");
-  for (const Option& o : c.options) {
-    std::string left = o.short_name ? std::string("-") + o.short_name + ", " : "    ";
-    left += std::string("--") + o.name;
-    if (o.value_name) left += std::string(" ") + o.value_name;
-    std::printf("  %-28s %s\n", left.c_str(), o.help);
+  if (!c.options.empty()) {
+    std::printf("\noptions:\n");
+    for (const Option& o : c.options) {
+      std::string left = o.short_name ? std::string("-") + o.short_name + ", " : "    ";
+      left += std::string("--") + o.name;
+      if (o.value_name) left += std::string(" ") + o.value_name;
+      std::printf("  %-28s %s\n", left.c_str(), o.help);
+    }
+    std::printf("  %-28s %s\n", "    --help", "show this help");
   }
-  std::printf("  %-28s %s\n", "    --help", "show this help");
+  if (c.details) std::printf("\n%s", c.details);
 }
 
 static const Option* Find(const Command& c, const char* name, char short_name) {

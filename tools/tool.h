@@ -1,7 +1,8 @@
 // The host tool's shared pieces: the command table, a small option parser, and the error
 // conventions every command follows.
 //
-// Failures print one line "isorun: COMMAND: MESSAGE (error N)" on standard error and exit 1;
+// Failures print one line "isorun: COMMAND: MESSAGE (error N)" on standard error and exit 1
+// (a script's own failure in scf and usertext is told without a code);
 // usage errors print "isorun: COMMAND: MESSAGE" plus a hint and exit 2; --help exits 0.
 #pragma once
 #include <initializer_list>
@@ -32,6 +33,7 @@ struct Command {
   const char* synopsis;  // e.g. "IMAGE -o OUT"
   std::vector<Option> options;
   int (*run)(const struct Invocation& inv);
+  const char* details = nullptr;  // more for --help after the options (exit statuses), or null
 };
 
 // What a command was given: options by long name, then the positional arguments.

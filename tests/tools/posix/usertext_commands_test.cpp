@@ -80,7 +80,8 @@ TEST_F(UserTextCommands, ErrorsAreCountedAndFailTheCommand) {
   ToolRun run = Run("usertext " + Path("bad.scf"));
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("ERROR SCF: Unknown command \"bogus\".\n"), std::string::npos);
-  EXPECT_NE(run.err.find("reported 1 error"), std::string::npos);
+  EXPECT_NE(run.err.find(": the script reported 1 error\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("(error"), std::string::npos) << run.err;
   EXPECT_NE(run.out.find("kept\t1\n"), std::string::npos);
   EXPECT_EQ(run.out.find("never"), std::string::npos);
 
@@ -99,8 +100,19 @@ TEST_F(UserTextCommands, ScfRunsAScriptWithVariables) {
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("not good"), std::string::npos);
 
-  Write("x.scf", "exit 3\n");
+  Write("x.scf", "exit 5\n");
   run = Run("scf " + Path("x.scf"));
   EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.err.find("exit value 3"), std::string::npos);
+  // In the script's own terms: no error code of the tool's.
+  EXPECT_NE(run.err.find("x.scf: the script ended with exit value 5\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("(error"), std::string::npos) << run.err;
+}
+
+TEST_F(UserTextCommands, HelpListsTheExitStatuses) {
+  for (const char* command : {"scf", "usertext"}) {
+    ToolRun help = Run(std::string(command) + " --help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("exit status:\n  0  "), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("\n  2  the command was used wrongly\n"), std::string::npos) << help.out;
+  }
 }
