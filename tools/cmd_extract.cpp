@@ -16,6 +16,11 @@ std::string Explain(err_t e, const std::string& file, const std::string& dir) {
   switch (e) {
     case kErrInvalidName:
       return file + " holds an entry name that cannot be written safely (empty, \".\", \"..\", a separator or a drive colon)";
+    case kErrStackOverflow:
+      return file + " nests directories deeper than the " + std::to_string(kExtractPathComponents - 1) +
+             " levels extraction allows";
+    case kErrCancelled:
+      return "extracting " + file + " was stopped; " + dir + " keeps what was written so far";
     case kErrCantResolveFilename:
       return dir + " holds a symbolic link or junction where " + file +
              " has an entry; extraction never writes through links";

@@ -1,5 +1,5 @@
 // isorun extract, run in-process on hand-made images: what it refuses (links already in the
-// directory) and the message that says why.
+// directory, unsafe or empty names, trees nested too deep) and the message that says why.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -81,6 +81,20 @@ TEST_F(ExtractCommand, AnEmptyNameFailsTheExtraction) {
   ToolRun run = Extract(WriteImage(img, "empty.iso"), root / "out");
   EXPECT_EQ(run.code, tool::kExitFailure);
   EXPECT_NE(run.err.find("cannot be written safely (empty,"), std::string::npos) << run.err;
+}
+
+TEST_F(ExtractCommand, TooDeepATreeIsExplained) {
+  constexpr uint32_t kLevels = 50;
+  Image img(20 + kLevels + 2);
+  PutVolumeDescriptor(img, 16, 1, 1, "DEEP", "", 20, kSector);
+  for (uint32_t level = 0; level < kLevels; ++level) {
+    PutDirectory(img, 20 + level, kSector, {{"D", 21 + level, kSector, 2}});
+  }
+  PutDirectory(img, 20 + kLevels, kSector, {});
+  ToolRun run = Extract(WriteImage(img, "deep.iso"), root / "out");
+  EXPECT_EQ(run.code, tool::kExitFailure);
+  EXPECT_NE(run.err.find("nests directories deeper than the 49 levels"), std::string::npos)
+      << run.err;
 }
 
 }  // namespace
