@@ -49,10 +49,11 @@ class CisoZipDecompressor final : public CisoDecompressor {
     stream_.avail_out = capacity;
     int ret = inflate(&stream_, Z_FINISH);
     uint32_t written = capacity - stream_.avail_out;
-    // With Z_FINISH zlib reports a full output as a buffer error rather than Z_OK.
-    bool output_full = stream_.avail_out == 0 && (ret == Z_OK || ret == Z_BUF_ERROR);
-    if (output_full) return kErrHandleDiskFull;  // the stream is longer than the block
-    if (ret != Z_STREAM_END) return kErrBadFormat;
+    if (ret != Z_STREAM_END) {
+      // With Z_FINISH zlib reports a full output as a buffer error rather than Z_OK.
+      if (stream_.avail_out != 0 || (ret != Z_OK && ret != Z_BUF_ERROR)) return kErrBadFormat;
+      if (err_t e = PastTheBlock()) return e;
+    }
     if (produced) {
       *produced = written;
       return kOk;
@@ -61,6 +62,17 @@ class CisoZipDecompressor final : public CisoDecompressor {
   }
 
  private:
+  // The block is full but the stream has not ended: one more byte of output tells a stream
+  // that goes on past the block (39) from one that was cut off (11), even when the cut-off
+  // stream's bytes happen to fill the block, or one whose end simply had not been read yet.
+  err_t PastTheBlock() {
+    uint8_t extra;
+    stream_.next_out = &extra, stream_.avail_out = 1;
+    int ret = inflate(&stream_, Z_FINISH);
+    if (stream_.avail_out == 0) return kErrHandleDiskFull;
+    return ret == Z_STREAM_END ? kOk : kErrBadFormat;
+  }
+
   z_stream stream_{};
   bool ready_ = false;
 };

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include <zlib.h>
+
 #include "image/compressor.h"
 #include "image/format.h"
 
@@ -87,6 +89,27 @@ TEST(ZipDecompressor, LengthMismatchCodes) {
   EXPECT_EQ(produced, 4096u);
   // The stream is longer than the block.
   EXPECT_EQ(d->Decode(stored.data(), uint32_t(stored.size()), out.data(), 2048, nullptr), kErrHandleDiskFull);
+  d->Destroy();
+}
+
+// A stream cut off before its end, whose bytes happen to fill the block exactly, is corrupt:
+// every input byte was used, so it is not a stream longer than the block.
+TEST(ZipDecompressor, CutOffStreamThatFillsTheBlockIsCorrupt) {
+  Bytes block = SampleBlock(4096, 3);
+  Bytes cut(8192);
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  z.next_in = block.data(), z.avail_in = uint32_t(block.size());
+  z.next_out = cut.data(), z.avail_out = uint32_t(cut.size());
+  ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);  // every byte out, but no final block
+  cut.resize(cut.size() - z.avail_out);
+  deflateEnd(&z);
+  ciso::CisoDecompressor* d = Make(ciso::kDeflate, 0);
+  Bytes out(4096);
+  EXPECT_EQ(d->Decode(cut.data(), uint32_t(cut.size()), out.data(), 4096, nullptr), kErrBadFormat);
+  EXPECT_EQ(out, block);
+  cut.resize(cut.size() / 2);
+  EXPECT_EQ(d->Decode(cut.data(), uint32_t(cut.size()), out.data(), 4096, nullptr), kErrBadFormat);
   d->Destroy();
 }
 
