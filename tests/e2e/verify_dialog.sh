@@ -34,7 +34,9 @@ fi
 make_image "$work/linux" "$BIN/autorun"
 "$ISORUN" sfx "$work/linux/image.ciso" -o "$work/linux/setup" --stub linux --run autorun \
   --verify --progress >/dev/null
-# The runner with its standard error on a pseudo-terminal, stopped for 1.5 s once started.
+# The runner with its standard error on a pseudo-terminal, stopped for 1.5 s as soon as it has
+# opened its own file as the image, just before its verify (a blind delay lost that race under
+# load, stopping the runner before its verify clock ran).
 rc=0
 python3 - "$work/linux/setup" "$work/linux/terminal" <<'EOF' || rc=$?
 import os, pty, signal, subprocess, sys, time
@@ -42,7 +44,16 @@ master, slave = pty.openpty()
 runner = subprocess.Popen([sys.argv[1], "--exit=7"], stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, stderr=slave)
 os.close(slave)
-time.sleep(0.02)
+setup = os.path.realpath(sys.argv[1])
+def opened_itself():
+    try:
+        fds = os.listdir(f"/proc/{runner.pid}/fd")
+        return any(os.readlink(f"/proc/{runner.pid}/fd/{fd}") == setup for fd in fds)
+    except OSError:  # a descriptor closed while looked at
+        return False
+deadline = time.monotonic() + 60
+while not opened_itself() and runner.poll() is None and time.monotonic() < deadline:
+    time.sleep(0.0005)
 runner.send_signal(signal.SIGSTOP)
 time.sleep(1.5)
 runner.send_signal(signal.SIGCONT)
