@@ -99,6 +99,11 @@ err_t write_file(file_handle_t handle, const void* buffer, uint32_t length, uint
 // Reads up to length bytes at the current position; *count = 0 at the end of the file.
 err_t read_file(file_handle_t handle, void* buffer, uint32_t length, uint32_t* count);
 
+// Reads up to length bytes at `offset` in one system call where the system has one (Linux),
+// else as a move and a read; *count = 0 at or past the end. Leaves the position undefined.
+err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t length,
+                   uint32_t* count);
+
 // Moves the position to offset from origin (0 start, 1 current, 2 end); position may be null.
 // A null or -1 handle gives 6.
 err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,

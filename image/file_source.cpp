@@ -26,9 +26,7 @@ class FileLayerSource final : public ImageSource {
 
   err_t ReadAt(file_handle_t handle, uint64_t offset, void* buffer, uint32_t length,
                uint32_t* count) override {
-    *count = 0;
-    if (err_t e = move_file_pointer(handle, static_cast<int64_t>(offset), 0, nullptr)) return e;
-    return read_file(handle, buffer, length, count);
+    return read_file_at(handle, offset, buffer, length, count);
   }
 
   char16_t* FullPath(const char16_t* path) override {

@@ -201,6 +201,20 @@ err_t read_file(file_handle_t handle, void* buffer, uint32_t length, uint32_t* c
   return kOk;
 }
 
+err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t length,
+                   uint32_t* count) {
+  *count = 0;
+  if (IsNoHandle(handle)) return kErrInvalidHandle;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidParameter;
+  ssize_t n;
+  do {
+    n = pread(AsDescriptor(handle), buffer, length, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno_to_error(errno);
+  *count = static_cast<uint32_t>(n);
+  return kOk;
+}
+
 err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
                         uint64_t* position) {
   if (position) *position = 0;

@@ -324,6 +324,14 @@ err_t read_file(file_handle_t handle, void* buffer, uint32_t length, uint32_t* c
   return Transfer(handle, buffer, length, count, false);
 }
 
+err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t length,
+                   uint32_t* count) {
+  *count = 0;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidParameter;
+  if (err_t e = move_file_pointer(handle, static_cast<int64_t>(offset), FILE_BEGIN, nullptr)) return e;
+  return read_file(handle, buffer, length, count);
+}
+
 err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
                         uint64_t* position) {
   if (position) *position = 0;
