@@ -53,7 +53,7 @@ char16_t* full_path(malloc_i* pool, const char16_t* base, const char16_t* path);
 err_t native_path(malloc_i* pool, const char16_t* path, char16_t** native);
 
 // The path as the system's users write it, for messages and for a child's argument 0: Windows
-// keeps the program's own form, Linux gets slashes ("\tmp\setup-1\run" is "/tmp/setup-1/run").
+// keeps the program's own form, Linux gets slashes ("temp\setup-1\run" is "temp/setup-1/run").
 // A pool copy, or `path` itself when nothing changes or the pool fails; null stays null.
 const char16_t* display_path(malloc_i* pool, const char16_t* path);
 
