@@ -9,10 +9,6 @@
 
 namespace {
 
-// Levels of the tree delete that keep their listing open at once. A deeper tree still goes:
-// the oldest open level is closed and listed afresh when the walk comes back to it.
-constexpr size_t kOpenLevels = 100;
-
 bool IsNotFound(err_t e) {
   return e == kErrFileNotFound || e == kErrPathNotFound || e == kErrNotFound;
 }
@@ -39,87 +35,37 @@ err_t FullTreeTop(kd_mp_c* pool, const char16_t* path, TreeTop* top) {
   return kOk;
 }
 
-// The walk below a directory, depth first, with its own path buffer and listings.
-class TreeDeleter {
- public:
-  ~TreeDeleter() {
-    for (auto*& listing : levels_) close_directory_listing(listing);
-    HeapFree(path_);
+err_t DeleteBelow(file_handle_t directory, uint32_t level);
+
+// Deletes one entry of a directory held open: a directory is emptied through its own handle
+// first, anything else (links and junctions too) goes by its name alone.
+err_t DeleteEntry(file_handle_t parent, const char16_t* name, uint32_t level) {
+  file_handle_t entry;
+  bool enter;
+  err_t e = open_entry_to_delete(&entry, &enter, parent, name);
+  if (e == kOk && enter) {
+    if (tree_delete_test_hook) tree_delete_test_hook(parent, name);
+    e = DeleteBelow(entry, level + 1);
   }
+  if (e == kOk) e = delete_opened_entry(entry, enter, parent, name);
+  close_handle(entry);
+  return IsNotFound(e) ? kOk : e;
+}
 
-  // Deletes everything below the directory full, then the directory itself.
-  err_t Run(const char16_t* full) {
-    kd_heap_ma_c heap;
-    path_ = static_cast<char16_t*>(heap.Allocate((kMaxNativePathUnits + 1) * sizeof(char16_t)));
-    if (!path_) return kErrOutOfMemory;
-    length_ = Utf16Length(full);
-    if (length_ > kMaxNativePathUnits) return kErrInvalidName;
-    std::memcpy(path_, full, length_ * sizeof(char16_t));
-    for (;;) {
-      err_t e = Step();
-      if (e != kOk) return e;
-      if (done_) return kOk;
-    }
+err_t DeleteBelow(file_handle_t directory, uint32_t level) {
+  if (level >= kDeleteTreeLevels) return kErrStackOverflow;
+  directory_listing_t* listing;
+  err_t e = open_directory_listing_of(&listing, directory);
+  if (e != kOk) return e;
+  const char16_t* name;
+  size_t length;
+  file_entry_info_t info;
+  while (e == kOk && (e = next_directory_entry(listing, &name, &length, &info)) == kOk) {
+    e = DeleteEntry(directory, name, level);
   }
-
- private:
-  directory_listing_t*& Level(size_t depth) { return levels_[depth % kOpenLevels]; }
-
-  // One entry of the current level, or the end of that level.
-  err_t Step() {
-    directory_listing_t*& listing = Level(depth_);
-    if (!listing) {
-      path_[length_] = 0;
-      err_t e = open_directory_listing(&listing, path_, kListNoFollow);
-      if (e != kOk) return IsNotFound(e) ? LeaveLevel() : e;
-    }
-    const char16_t* entry;
-    size_t entry_length;
-    file_entry_info_t info;
-    err_t e = next_directory_entry(listing, &entry, &entry_length, &info);
-    if (e == kErrNoMoreFiles) return LeaveLevel();
-    if (e != kOk) return e;
-    if (info.is_directory && !(info.attributes & kFileAttributeReparsePoint)) {
-      return EnterLevel(entry, entry_length);
-    }
-    e = delete_path(entry);  // files, links, junctions and mount points themselves
-    return IsNotFound(e) ? kOk : e;
-  }
-
-  err_t EnterLevel(const char16_t* entry, size_t entry_length) {
-    if (entry_length > kMaxNativePathUnits) return kErrFilenameTooLong;
-    std::memcpy(path_, entry, entry_length * sizeof(char16_t));
-    length_ = entry_length;
-    ++depth_;
-    directory_listing_t*& oldest = Level(depth_);
-    close_directory_listing(oldest);
-    oldest = nullptr;
-    return kOk;
-  }
-
-  // The current level is empty: delete its directory and go back to its parent.
-  err_t LeaveLevel() {
-    close_directory_listing(Level(depth_));
-    Level(depth_) = nullptr;
-    path_[length_] = 0;
-    err_t e = delete_path(path_);
-    if (e != kOk && !IsNotFound(e)) return e;
-    if (depth_ == 0) {
-      done_ = true;
-      return kOk;
-    }
-    --depth_;
-    while (length_ > 0 && path_[length_ - 1] != u'\\') --length_;
-    if (length_ > 0) --length_;
-    return kOk;
-  }
-
-  directory_listing_t* levels_[kOpenLevels] = {};
-  char16_t* path_ = nullptr;
-  size_t length_ = 0;
-  size_t depth_ = 0;
-  bool done_ = false;
-};
+  close_directory_listing(listing);
+  return e == kErrNoMoreFiles ? kOk : e;
+}
 
 // Length of the longest prefix of full (cut at a separator after the root) that exists.
 size_t ExistingPrefix(char16_t* full, size_t length, size_t root_length) {
@@ -140,8 +86,8 @@ size_t ExistingPrefix(char16_t* full, size_t length, size_t root_length) {
 }  // namespace
 
 void* new_listing_block(size_t path_offset, const char16_t* full, size_t* directory_length) {
-  size_t length = Utf16Length(full);
-  bool add_separator = length == 0 || full[length - 1] != u'\\';
+  size_t length = full ? Utf16Length(full) : 0;
+  bool add_separator = full && (length == 0 || full[length - 1] != u'\\');
   size_t units = length + add_separator + kMaxEntryNameUnits + 1;
   kd_heap_ma_c heap;
   auto* block = static_cast<uint8_t*>(heap.Allocate(path_offset + units * sizeof(char16_t)));
@@ -194,6 +140,19 @@ err_t create_directory_no_follow(const char16_t* path) {
   return (attributes & kFileAttributeDirectory) ? kOk : kErrFileExists;
 }
 
+void (*tree_delete_test_hook)(file_handle_t parent, const char16_t* name) = nullptr;
+
+bool is_single_component(const char16_t* name) {
+  if (!name || !name[0]) return false;
+  if (name[0] == u'.' && (!name[1] || (name[1] == u'.' && !name[2]))) return false;
+  for (const char16_t* c = name; *c; ++c) {
+    if (*c == u'\\' || *c == u'/') return false;
+  }
+  return true;
+}
+
+err_t delete_tree_below(file_handle_t directory) { return DeleteBelow(directory, 0); }
+
 err_t delete_tree(const char16_t* path) {
   // An empty path would stand for the current directory: never delete that by accident.
   if (!path || !path[0]) return kErrInvalidName;
@@ -202,14 +161,5 @@ err_t delete_tree(const char16_t* path) {
   err_t e = FullTreeTop(&pool, path, &top);
   if (e != kOk) return e;
   if (top.length <= top.root_length + 1) return kErrAccessDenied;  // a whole drive or share
-  e = delete_path(top.path);
-  if (e == kErrDirNotEmpty) {
-    TreeDeleter walk;
-    e = walk.Run(top.path);
-  }
-  if (e != kOk && !IsNotFound(e)) {
-    err_t exists = query_exists(top.path, nullptr);
-    if (IsNotFound(exists)) e = kOk;
-  }
-  return IsNotFound(e) ? kOk : e;
+  return DeleteEntry(kNoHandle, top.path, 0);
 }

@@ -180,3 +180,44 @@ err_t delete_tree(const char16_t* path);
 
 // 0 when the path exists; *is_directory (may be null) tells whether it is a directory.
 err_t query_exists(const char16_t* path, bool* is_directory);
+
+// ---- Work below a directory handle ----
+//
+// A tree that others may race is worked on by handles: every entry is created, opened and
+// deleted relative to the handle of its parent, by a name of one component, and a name that is
+// a symbolic link, junction or other reparse point is never followed. A directory swapped for a
+// link after it was opened is then never written or deleted through.
+
+// Opens an existing directory for the calls below; links in the path itself are followed.
+err_t open_directory(file_handle_t* directory, const char16_t* path);
+
+// Creates a new directory whose parent exists, reachable only by this user (Windows: also by
+// SYSTEM and the Administrators group, with nothing inherited; Linux: mode 0700), and holds it
+// open: on Windows nobody can rename or delete it while the handle lasts. 80 when anything,
+// a link included, has the name already. Delete it with delete_held_directory.
+err_t create_private_directory(file_handle_t* directory, const char16_t* path);
+
+// Creates a new directory `name` in `parent` and opens it: 80 when anything has the name.
+err_t create_directory_at(file_handle_t* directory, file_handle_t parent, const char16_t* name);
+
+// Creates a new file `name` in `parent` for writing (others may read and delete, not write),
+// with the archive attribute: 80 when anything has the name, so nothing is ever overwritten.
+err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* name);
+
+// A second handle to the file `file` holds, for reading and executing its data.
+err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file);
+
+// 0 when `name` in `parent` is still what `handle` holds; 1921 when something else (a link, a
+// junction, another directory) has taken the name, a not-found code when nothing has it.
+err_t check_still_named(file_handle_t parent, const char16_t* name, file_handle_t handle);
+
+// Deletes everything below the directory `directory` holds, by handles: a link, junction or
+// mount point is removed itself, never entered. The directory itself stays. 1001 for a tree
+// nested deeper than kDeleteTreeLevels below it.
+inline constexpr uint32_t kDeleteTreeLevels = 256;
+err_t delete_tree_below(file_handle_t directory);
+
+// Deletes the empty directory `directory` holds, which `path` names, and closes the handle.
+// Windows deletes through the handle; Linux by the path, whose last component is never
+// followed.
+err_t delete_held_directory(file_handle_t directory, const char16_t* path);

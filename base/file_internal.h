@@ -33,8 +33,27 @@ err_t posix_path_from_full(malloc_i* pool, const char16_t* full, char16_t** nati
 inline constexpr size_t kMaxEntryNameUnits = 260;
 // A listing's block: path_offset zero-filled bytes of platform state, then the directory's
 // full path with a trailing separator and room for one entry name behind it. Null when the
-// heap fails; *directory_length gets the length of the path with its separator.
+// heap fails; *directory_length gets the length of the path with its separator. A null full
+// leaves the prefix empty: the listing then hands out bare names.
 void* new_listing_block(size_t path_offset, const char16_t* full, size_t* directory_length);
+
+// A listing of the directory a handle holds (the handle stays the caller's); its entries come
+// as bare names.
+err_t open_directory_listing_of(directory_listing_t** listing, file_handle_t directory);
+
+// Opens the entry `name` of `parent` itself, never following it, to delete it; *enter tells
+// whether it is a directory to empty first (no link, junction or mount point).
+err_t open_entry_to_delete(file_handle_t* entry, bool* enter, file_handle_t parent,
+                           const char16_t* name);
+
+// Deletes the entry opened by open_entry_to_delete (a directory once it is empty); the caller
+// still closes the handle.
+err_t delete_opened_entry(file_handle_t entry, bool is_directory, file_handle_t parent,
+                          const char16_t* name);
+
+// Whether a name can stand for one entry below a directory handle: not empty, ".", "..",
+// and no separator.
+bool is_single_component(const char16_t* name);
 
 // Creates one directory whose parent exists (80 or 183 when the name is taken).
 err_t create_one_directory(const char16_t* path);
@@ -48,3 +67,7 @@ err_t query_own_attributes(const char16_t* path, uint32_t* attributes);
 // a path ENOENT gives 2.
 err_t errno_to_error(int error_number);
 err_t path_errno_to_error(int error_number, const char* native_path);
+
+// Called by the tree delete after it has opened a directory entry and before it empties it,
+// when set: tests swap the entry for a link here to show that the walk never follows it.
+extern void (*tree_delete_test_hook)(file_handle_t parent, const char16_t* name);

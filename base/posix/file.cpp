@@ -366,3 +366,179 @@ void close_directory_listing(directory_listing_t* listing) {
   closedir(listing->dir);
   HeapFree(listing);
 }
+
+// ---- Work below a directory handle ----
+
+namespace {
+
+// A name of one component as the system takes it, in the caller's pool; null when it is no
+// single component or the pool fails (`failure` tells which).
+const char* NativeName(kd_mp_c* pool, const char16_t* name, err_t* failure) {
+  *failure = kErrInvalidName;
+  if (!is_single_component(name)) return nullptr;
+  const char* native = Utf16ToUtf8Pool(pool, name, -1);
+  if (!native) *failure = kErrOutOfMemory;
+  return native;
+}
+
+// The descriptor a call takes for a parent: the directory's, or the current directory's for a
+// whole path (which is then turned into its native form).
+struct AtName {
+  err_t Set(file_handle_t parent, const char16_t* name) {
+    err_t e = kOk;
+    if (IsNoHandle(parent)) {
+      fd = AT_FDCWD;
+      e = path.Set(name);
+      native = path.get();
+    } else {
+      fd = AsDescriptor(parent);
+      native = NativeName(&pool, name, &e);
+    }
+    return native ? kOk : e;
+  }
+  kd_mp_c pool;
+  PosixName path;
+  int fd = AT_FDCWD;
+  const char* native = nullptr;
+};
+
+err_t Adopt(int fd, file_handle_t* handle) {
+  fd = KeepOffZero(fd);
+  if (fd < 0) return errno_to_error(errno);
+  *handle = fd;
+  return kOk;
+}
+
+constexpr int kDirectoryOpen = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+}  // namespace
+
+err_t open_directory(file_handle_t* directory, const char16_t* path) {
+  *directory = kNoHandle;
+  PosixName name;
+  err_t e = name.Set(path);
+  if (e != kOk) return e;
+  int fd = open(name.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? name.Failure() : Adopt(fd, directory);
+}
+
+err_t create_private_directory(file_handle_t* directory, const char16_t* path) {
+  *directory = kNoHandle;
+  PosixName name;
+  err_t e = name.Set(path);
+  if (e != kOk) return e;
+  // mkdir never follows a link planted at the name and fails on anything already there.
+  if (mkdir(name.get(), 0700) != 0) return name.Failure();
+  int fd = open(name.get(), kDirectoryOpen);
+  if (fd < 0) return name.Failure();
+  // Between the two calls the name may have been taken over: keep only a directory that is
+  // this user's own and closed to everyone else, as made.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 07777) != 0700) {
+    close(fd);
+    return kErrCantResolveFilename;
+  }
+  return Adopt(fd, directory);
+}
+
+err_t create_directory_at(file_handle_t* directory, file_handle_t parent, const char16_t* name) {
+  *directory = kNoHandle;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  if (mkdirat(at.fd, at.native, 0777) != 0) return errno_to_error(errno);
+  int fd = openat(at.fd, at.native, kDirectoryOpen);
+  // Made a moment ago; a link or file there now was put there by someone else.
+  if (fd < 0) return errno == ENOTDIR ? kErrCantResolveFilename : errno_to_error(errno);
+  return Adopt(fd, directory);
+}
+
+err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* name) {
+  *file = kNoHandle;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  // O_EXCL fails on anything at the name, a dangling link included.
+  int fd = openat(at.fd, at.native, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                  0666);
+  if (fd < 0) return errno_to_error(errno);
+  if (err_t e = Adopt(fd, file)) return e;
+  return ApplySharing(AsDescriptor(*file), kOpenCreateOrTruncate);
+}
+
+err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file) {
+  *reopened = kNoHandle;
+  if (IsNoHandle(file)) return kErrInvalidHandle;
+  // A duplicate shares the position: readers use read_file_at.
+  int fd = fcntl(AsDescriptor(file), F_DUPFD_CLOEXEC, 1);
+  return fd < 0 ? errno_to_error(errno) : Adopt(fd, reopened);
+}
+
+err_t check_still_named(file_handle_t parent, const char16_t* name, file_handle_t handle) {
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  struct stat named, held;
+  if (fstatat(at.fd, at.native, &named, AT_SYMLINK_NOFOLLOW) != 0) return errno_to_error(errno);
+  if (fstat(AsDescriptor(handle), &held) != 0) return errno_to_error(errno);
+  bool same = named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+  return same ? kOk : kErrCantResolveFilename;
+}
+
+err_t delete_held_directory(file_handle_t directory, const char16_t* path) {
+  close_handle(directory);
+  PosixName name;
+  err_t e = name.Set(path);
+  if (e != kOk) return e;
+  // rmdir takes a link at the name for no directory (ENOTDIR) rather than follow it.
+  return rmdir(name.get()) == 0 ? kOk : name.Failure();
+}
+
+err_t open_directory_listing_of(directory_listing_t** listing, file_handle_t directory) {
+  *listing = nullptr;
+  int fd = fcntl(AsDescriptor(directory), F_DUPFD_CLOEXEC, 3);
+  struct stat st;
+  DIR* dir = fd >= 0 && fstat(fd, &st) == 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    err_t e = errno_to_error(errno);
+    if (fd >= 0) close(fd);
+    return e;
+  }
+  size_t length = 0;
+  auto* l = static_cast<directory_listing_t*>(
+      new_listing_block(offsetof(directory_listing_t, path), nullptr, &length));
+  if (!l) {
+    closedir(dir);
+    return kErrOutOfMemory;
+  }
+  rewinddir(dir);  // the duplicate shares the directory's reading position
+  l->dir = dir;
+  l->device = st.st_dev;
+  l->directory_length = length;
+  *listing = l;
+  return kOk;
+}
+
+err_t open_entry_to_delete(file_handle_t* entry, bool* enter, file_handle_t parent,
+                           const char16_t* name) {
+  *entry = kNoHandle;
+  *enter = false;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  struct stat named, above;
+  if (fstatat(at.fd, at.native, &named, AT_SYMLINK_NOFOLLOW) != 0) return errno_to_error(errno);
+  // Files and links are removed by their names alone; so is a mount point, which is never
+  // emptied (removing its name then fails on its own).
+  if (!S_ISDIR(named.st_mode)) return kOk;
+  if (!IsNoHandle(parent) && fstat(at.fd, &above) == 0 && above.st_dev != named.st_dev) return kOk;
+  int fd = openat(at.fd, at.native, kDirectoryOpen);
+  // Swapped for a link or a file since: that too is removed by its name, never entered.
+  if (fd < 0) return errno == ENOTDIR || errno == ELOOP ? kOk : errno_to_error(errno);
+  *enter = true;
+  return Adopt(fd, entry);
+}
+
+err_t delete_opened_entry(file_handle_t entry, bool is_directory, file_handle_t parent,
+                          const char16_t* name) {
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  if (unlinkat(at.fd, at.native, is_directory ? AT_REMOVEDIR : 0) == 0) return kOk;
+  return errno_to_error(errno);
+}

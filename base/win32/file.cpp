@@ -9,6 +9,7 @@
 #include "base/file_internal.h"
 #include "base/pool.h"
 #include "base/text.h"
+#include "base/win32/private_security.h"
 
 // The native calls mingw's winternl.h does not declare.
 extern "C" {
@@ -135,6 +136,12 @@ NativeOpen MapOpenFlags(uint32_t flags) {
   return open;
 }
 
+err_t QueryBasic(HANDLE handle, FILE_BASIC_INFORMATION* info) {
+  IO_STATUS_BLOCK io{};
+  return StatusToError(
+      NtQueryInformationFile(handle, &io, info, sizeof *info, FileBasicInformation));
+}
+
 bool IsReparsePoint(const FILE_BASIC_INFORMATION& info) {
   return info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
 }
@@ -151,8 +158,7 @@ bool NamesReparsePoint(NtName& name) {
 err_t FinishNoFollowOpen(HANDLE handle, uint32_t flags) {
   IO_STATUS_BLOCK io{};
   FILE_BASIC_INFORMATION info{};
-  err_t e = StatusToError(
-      NtQueryInformationFile(handle, &io, &info, sizeof info, FileBasicInformation));
+  err_t e = QueryBasic(handle, &info);
   if (e == kOk && IsReparsePoint(info)) e = kErrCantResolveFilename;
   if (e == kOk && (flags & kOpenTruncate)) {
     FILE_END_OF_FILE_INFORMATION end{};
@@ -201,19 +207,31 @@ err_t MarkForDeletion(HANDLE handle) {
       NtSetInformationFile(handle, &io, &info, sizeof info, FileDispositionInformation));
 }
 
+err_t QueryFileId(HANDLE handle, LONGLONG* id) {
+  FILE_INTERNAL_INFORMATION info{};
+  IO_STATUS_BLOCK io{};
+  err_t e = StatusToError(
+      NtQueryInformationFile(handle, &io, &info, sizeof info, FileInternalInformation));
+  *id = info.IndexNumber.QuadPart;
+  return e;
+}
+
+// Marks an opened entry for deletion, a read-only one too.
+err_t MarkForDeletionEvenReadOnly(HANDLE handle) {
+  err_t e = MarkForDeletion(handle);
+  if (e == kErrAccessDenied && SetBasicInformation(handle, 0, 0, FILE_ATTRIBUTE_NORMAL) == kOk) {
+    e = MarkForDeletion(handle);
+  }
+  return e;
+}
+
 // Some file systems (Wine's among them) open a link's target even when asked for the link
 // itself; deleting through such a handle would delete the target, so it is refused.
-err_t CheckOpenedItself(NtName& name, HANDLE handle) {
+err_t CheckOpenedItself(POBJECT_ATTRIBUTES name, HANDLE handle) {
   FILE_BASIC_INFORMATION named{}, opened{};
-  if (NtQueryAttributesFile(name.attributes(), &named) < 0 ||
-      !(named.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return kOk;
-  }
-  IO_STATUS_BLOCK io{};
-  NTSTATUS status =
-      NtQueryInformationFile(handle, &io, &opened, sizeof opened, FileBasicInformation);
-  if (status < 0) return StatusToError(status);
-  return (opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kOk : kErrNotSupported;
+  if (NtQueryAttributesFile(name, &named) < 0 || !IsReparsePoint(named)) return kOk;
+  if (err_t e = QueryBasic(handle, &opened)) return e;
+  return IsReparsePoint(opened) ? kOk : kErrNotSupported;
 }
 
 bool IsConsoleStyle(file_handle_t handle) { return (handle & 3) == 3; }
@@ -408,11 +426,8 @@ err_t delete_path(const char16_t* path) {
   e = OpenExisting(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
                    FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, &h);
   if (e != kOk) return e;
-  e = CheckOpenedItself(name, h);
-  if (e == kOk) e = MarkForDeletion(h);
-  if (e == kErrAccessDenied && SetBasicInformation(h, 0, 0, FILE_ATTRIBUTE_NORMAL) == kOk) {
-    e = MarkForDeletion(h);  // it was read-only
-  }
+  e = CheckOpenedItself(name.attributes(), h);
+  if (e == kOk) e = MarkForDeletionEvenReadOnly(h);
   NtClose(h);
   return e;
 }
@@ -507,4 +522,203 @@ void close_directory_listing(directory_listing_t* listing) {
   if (!listing) return;
   NtClose(listing->handle);
   HeapFree(listing);
+}
+
+// ---- Work below a directory handle ----
+
+namespace {
+
+constexpr ULONG kSynchronousOpen = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+// What the extraction needs of a directory it made: add to it, list it, delete it at the end.
+// No delete access: with it held, programs that list the directory without sharing delete
+// (FindFirstFile among them) would be refused.
+constexpr ACCESS_MASK kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_ADD_FILE |
+                                         FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                         FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+// One entry below a directory handle, or a whole path when there is no handle.
+class AtName {
+ public:
+  err_t Set(file_handle_t parent, const char16_t* name) {
+    if (IsNoHandle(parent)) {
+      relative_ = false;
+      return path_.Set(name);
+    }
+    // A colon would name a stream of the entry, not the entry.
+    if (!is_single_component(name)) return kErrInvalidName;
+    for (const char16_t* c = name; *c; ++c) {
+      if (*c == u':') return kErrInvalidName;
+    }
+    size_t bytes = Utf16Length(name) * sizeof(char16_t);
+    if (bytes > 0xFFFE) return kErrFilenameTooLong;
+    name_.Buffer = reinterpret_cast<PWSTR>(const_cast<char16_t*>(name));
+    name_.Length = name_.MaximumLength = static_cast<USHORT>(bytes);
+    InitializeObjectAttributes(&attributes_, &name_, OBJ_CASE_INSENSITIVE, AsHandle(parent),
+                               nullptr);
+    return kOk;
+  }
+  POBJECT_ATTRIBUTES attributes() { return relative_ ? &attributes_ : path_.attributes(); }
+
+ private:
+  bool relative_ = true;
+  NtName path_;
+  UNICODE_STRING name_{};
+  OBJECT_ATTRIBUTES attributes_{};
+};
+
+// A new file or directory at the name: whatever has the name already gives 80.
+err_t CreateNew(file_handle_t* handle, POBJECT_ATTRIBUTES name, ACCESS_MASK access,
+                ULONG attributes, ULONG share, ULONG options) {
+  *handle = kNoHandle;
+  HANDLE h;
+  IO_STATUS_BLOCK io{};
+  err_t e = StatusToError(NtCreateFile(&h, access, name, &io, nullptr, attributes, share,
+                                       FILE_CREATE, options | kSynchronousOpen, nullptr, 0));
+  if (e == kErrAlreadyExists) return kErrFileExists;
+  if (e == kOk) *handle = reinterpret_cast<file_handle_t>(h);
+  return e;
+}
+
+}  // namespace
+
+err_t open_directory(file_handle_t* directory, const char16_t* path) {
+  *directory = kNoHandle;
+  NtName name;
+  err_t e = name.Set(path);
+  HANDLE h;
+  if (e == kOk) {
+    e = OpenExisting(name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, &h);
+  }
+  if (e == kOk) *directory = reinterpret_cast<file_handle_t>(h);
+  return e;
+}
+
+err_t create_private_directory(file_handle_t* directory, const char16_t* path) {
+  *directory = kNoHandle;
+  PrivateSecurity security;
+  err_t e = security.Build();
+  NtName name;
+  if (e == kOk) e = name.Set(path);
+  if (e != kOk) return e;
+  name.attributes()->SecurityDescriptor = security.descriptor();
+  // No delete sharing: while the handle lasts, nobody renames, replaces or deletes it.
+  return CreateNew(directory, name.attributes(), kDirectoryAccess, FILE_ATTRIBUTE_NORMAL,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
+}
+
+err_t create_directory_at(file_handle_t* directory, file_handle_t parent, const char16_t* name) {
+  *directory = kNoHandle;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  // Held without delete sharing too, so it cannot be swapped for a junction while it is filled.
+  return CreateNew(directory, at.attributes(), kDirectoryAccess, FILE_ATTRIBUTE_NORMAL,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
+}
+
+err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* name) {
+  *file = kNoHandle;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  NativeOpen open = MapOpenFlags(kOpenCreateOrTruncate);
+  return CreateNew(file, at.attributes(), open.access, FILE_ATTRIBUTE_ARCHIVE, open.share,
+                   FILE_NON_DIRECTORY_FILE);
+}
+
+err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file) {
+  *reopened = kNoHandle;
+  if (IsNoHandle(file)) return kErrInvalidHandle;
+  // An empty name relative to an open file names that file itself.
+  UNICODE_STRING empty{};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &empty, 0, AsHandle(file), nullptr);
+  NativeOpen open = MapOpenFlags(kOpenForReadBack);
+  HANDLE h;
+  IO_STATUS_BLOCK io{};
+  err_t e = StatusToError(NtCreateFile(&h, open.access, &attributes, &io, nullptr, 0, kShareAll,
+                                       FILE_OPEN, FILE_NON_DIRECTORY_FILE | open.options,
+                                       nullptr, 0));
+  if (e == kOk) *reopened = reinterpret_cast<file_handle_t>(h);
+  return e;
+}
+
+err_t check_still_named(file_handle_t parent, const char16_t* name, file_handle_t handle) {
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  HANDLE h;
+  IO_STATUS_BLOCK io{};
+  err_t e = StatusToError(NtOpenFile(&h, FILE_READ_ATTRIBUTES | SYNCHRONIZE, at.attributes(), &io,
+                                     kShareAll, kSynchronousOpen));
+  if (e != kOk) return e;
+  LONGLONG named = 0, held = 0;
+  e = QueryFileId(h, &named);
+  if (e == kOk) e = QueryFileId(AsHandle(handle), &held);
+  NtClose(h);
+  if (e != kOk) return e;
+  return named == held ? kOk : kErrCantResolveFilename;
+}
+
+err_t delete_held_directory(file_handle_t directory, const char16_t* path) {
+  if (IsNoHandle(directory)) return kErrInvalidHandle;
+  // The held handle shares no delete access, so it must go before the directory can; the
+  // name is then opened itself, never followed, and must still be the directory held.
+  LONGLONG held = 0, named = 0;
+  err_t e = QueryFileId(AsHandle(directory), &held);
+  NtClose(AsHandle(directory));
+  file_handle_t entry = kNoHandle;
+  bool enter = false;
+  if (e == kOk) e = open_entry_to_delete(&entry, &enter, kNoHandle, path);
+  if (e == kOk) e = QueryFileId(AsHandle(entry), &named);
+  if (e == kOk && (!enter || named != held)) e = kErrCantResolveFilename;
+  if (e == kOk) e = MarkForDeletionEvenReadOnly(AsHandle(entry));
+  close_handle(entry);
+  return e;
+}
+
+err_t open_directory_listing_of(directory_listing_t** listing, file_handle_t directory) {
+  *listing = nullptr;
+  HANDLE h;
+  if (!DuplicateHandle(GetCurrentProcess(), AsHandle(directory), GetCurrentProcess(), &h, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return GetLastError();
+  }
+  size_t length = 0;
+  auto* l = static_cast<directory_listing_t*>(
+      new_listing_block(offsetof(directory_listing_t, path), nullptr, &length));
+  if (!l) {
+    NtClose(h);
+    return kErrOutOfMemory;
+  }
+  l->handle = h;
+  l->directory_length = length;
+  *listing = l;
+  return kOk;
+}
+
+err_t open_entry_to_delete(file_handle_t* entry, bool* enter, file_handle_t parent,
+                           const char16_t* name) {
+  *entry = kNoHandle;
+  *enter = false;
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  HANDLE h;
+  IO_STATUS_BLOCK io{};
+  err_t e = StatusToError(NtOpenFile(
+      &h, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      at.attributes(), &io, kShareAll, kSynchronousOpen));
+  if (e != kOk) return e;
+  FILE_BASIC_INFORMATION opened{};
+  e = CheckOpenedItself(at.attributes(), h);
+  if (e == kOk) e = QueryBasic(h, &opened);
+  if (e != kOk) {
+    NtClose(h);
+    return e;
+  }
+  *enter = (opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsReparsePoint(opened);
+  *entry = reinterpret_cast<file_handle_t>(h);
+  return kOk;
+}
+
+err_t delete_opened_entry(file_handle_t entry, bool, file_handle_t, const char16_t*) {
+  return MarkForDeletionEvenReadOnly(AsHandle(entry));
 }

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "base/file.h"
+#include "base/file_internal.h"
 #include "base/file_test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -309,6 +311,94 @@ TEST(DeleteTree, DeeperThanTheOpenLevels) {
   }
   EXPECT_EQ(delete_tree(dir.Child("n").c_str()), kOk);
   EXPECT_EQ(query_exists(dir.Child("n").c_str(), nullptr), kErrFileNotFound);
+}
+
+// Work below a directory handle: everything is made new, nothing at a name is ever followed.
+class BelowAHandle : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(open_directory(&top, dir.Child("").c_str()), kOk); }
+  void TearDown() override {
+    close_handle(top);
+    tree_delete_test_hook = nullptr;
+  }
+  FileScratch dir;
+  file_handle_t top = kNoHandle;
+};
+
+TEST_F(BelowAHandle, EntriesAreMadeNewAndNeverTwice) {
+  file_handle_t sub, file, again;
+  ASSERT_EQ(create_directory_at(&sub, top, u"sub"), kOk);
+  ASSERT_EQ(create_file_at(&file, sub, u"f"), kOk);
+  ASSERT_EQ(write_file(file, "bytes", 5, 0), kOk);
+  file_handle_t reader;
+  ASSERT_EQ(reopen_for_reading(&reader, file), kOk);
+  EXPECT_EQ(close_handle(file), kOk);
+  char read[8] = {};
+  uint32_t count = 0;
+  EXPECT_EQ(read_file_at(reader, 0, read, sizeof read, &count), kOk);
+  EXPECT_EQ(std::string(read, count), "bytes");
+  close_handle(reader);
+  EXPECT_EQ(create_file_at(&again, sub, u"f"), kErrFileExists);
+  EXPECT_EQ(create_directory_at(&again, sub, u"f"), kErrFileExists);
+  EXPECT_EQ(create_directory_at(&again, top, u"sub"), kErrFileExists);
+  EXPECT_EQ(ReadAll(dir.Native("sub/f")), "bytes");
+  for (const char16_t* bad : {u"", u".", u"..", u"a\\b", u"a/b"}) {
+    EXPECT_EQ(create_file_at(&again, sub, bad), kErrInvalidName);
+    EXPECT_EQ(create_directory_at(&again, sub, bad), kErrInvalidName);
+  }
+  EXPECT_EQ(check_still_named(top, u"sub", sub), kOk);
+  close_handle(sub);
+}
+
+TEST_F(BelowAHandle, LinksAtANameAreNeverFollowed) {
+  fs::create_directory(dir.Native("elsewhere"));
+  if (!testing_support::MakeSymbolicLink(dir.Native("elsewhere").string(), dir.Native("dlink").string(), true) ||
+      !testing_support::MakeSymbolicLink(dir.Native("absent").string(), dir.Native("dangling").string(), false)) {
+    GTEST_SKIP() << "this system makes no symbolic links here";
+  }
+  file_handle_t h;
+  EXPECT_EQ(create_file_at(&h, top, u"dangling"), kErrFileExists);
+  EXPECT_EQ(create_directory_at(&h, top, u"dlink"), kErrFileExists);
+  EXPECT_FALSE(fs::exists(dir.Native("absent")));
+  EXPECT_TRUE(fs::is_empty(dir.Native("elsewhere")));
+}
+
+// A directory swapped for a link to a canary after it was made, or while the tree delete walks
+// it: the handle still holds the directory made, so the canary is neither written nor emptied.
+TEST_F(BelowAHandle, ASwappedDirectoryIsNeverWorkedThrough) {
+  fs::create_directories(dir.Native("canary"));
+  WriteAll(dir.Native("canary/keep"), "alive");
+  file_handle_t tree, sub;
+  ASSERT_EQ(create_directory_at(&tree, top, u"tree"), kOk);
+  ASSERT_EQ(create_directory_at(&sub, tree, u"sub"), kOk);
+  std::error_code moved;
+  fs::rename(dir.Native("tree/sub"), dir.Native("tree/sub.moved"), moved);
+  if (moved || !testing_support::MakeSymbolicLink(dir.Native("canary").string(), dir.Native("tree/sub").string(), true)) {
+    // Windows: a directory held open without delete sharing cannot be renamed at all.
+    close_handle(sub);
+    close_handle(tree);
+    GTEST_SKIP() << "the held directory cannot be swapped here";
+  }
+  EXPECT_EQ(check_still_named(tree, u"sub", sub), kErrCantResolveFilename);
+  file_handle_t file;
+  ASSERT_EQ(create_file_at(&file, sub, u"keep"), kOk);  // lands in sub.moved
+  close_handle(file);
+  close_handle(sub);
+  EXPECT_EQ(ReadAll(dir.Native("canary/keep")), "alive");
+
+  fs::remove(dir.Native("tree/sub"));
+  fs::rename(dir.Native("tree/sub.moved"), dir.Native("tree/sub"));
+  static FileScratch* scratch;
+  scratch = &dir;
+  tree_delete_test_hook = [](file_handle_t, const char16_t* name) {
+    if (std::u16string(name) != u"sub") return;
+    fs::rename(scratch->Native("tree/sub"), scratch->Native("tree/sub.moved"));
+    testing_support::MakeSymbolicLink(scratch->Native("canary").string(), scratch->Native("tree/sub").string(), true);
+  };
+  delete_tree_below(tree);
+  close_handle(tree);
+  EXPECT_EQ(ReadAll(dir.Native("canary/keep")), "alive");
+  EXPECT_FALSE(fs::exists(dir.Native("tree/sub.moved/keep")));
 }
 
 }  // namespace

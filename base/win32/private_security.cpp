@@ -1,0 +1,29 @@
+#include "base/win32/private_security.h"
+
+err_t PrivateSecurity::Build() {
+  DWORD size = sizeof user_;
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return GetLastError();
+  BOOL ok = GetTokenInformation(token, TokenUser, user_, size, &size);
+  CloseHandle(token);
+  if (!ok) return GetLastError();
+  DWORD system_size = sizeof system_, admins_size = sizeof admins_;
+  if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &system_size) ||
+      !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_, &admins_size) ||
+      !InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION)) {
+    return GetLastError();
+  }
+  const PSID sids[] = {reinterpret_cast<TOKEN_USER*>(user_)->User.Sid, system_, admins_};
+  for (PSID sid : sids) {
+    if (!AddAccessAllowedAceEx(reinterpret_cast<ACL*>(acl_), ACL_REVISION,
+                               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid)) {
+      return GetLastError();
+    }
+  }
+  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return GetLastError();
+  }
+  return kOk;
+}
