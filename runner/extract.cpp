@@ -16,33 +16,30 @@ constexpr uint32_t kDepthLimitSlot = kExtractPathComponents - 1;
 // Every entry of a volume has a record of its own in the image, and no record is shorter.
 constexpr uint64_t kMinRecordBytes = 32;
 
-// A written file waiting to be closed and read back; the path copy follows the node.
+// A written file waiting to be closed and read back.
 struct CloseNode {
   CloseNode* next;
   file_handle_t handle;
-  char16_t path[1];
 };
 
 // Files written but not yet closed, drained first in first out by up to four workers and, at
 // the end, by the extracting thread itself. The extraction holds the queue once from the start;
-// each running worker holds it once more, and the last one to let go sets `done_`.
+// each running worker holds it once more, and the last one to let go sets `done_`. A file that
+// does not close or read back cleanly fails the extraction: its bytes may not be on disk.
 class CloseQueue {
  public:
   CloseQueue() = default;
   CloseQueue(const CloseQueue&) = delete;
   CloseQueue& operator=(const CloseQueue&) = delete;
 
-  // Takes over the handle (the invalid one too: closing ignores it).
-  void Add(const char16_t* path, file_handle_t handle) {
-    size_t length = Utf16Length(path);
-    auto* node = static_cast<CloseNode*>(std::malloc(sizeof(CloseNode) + length * sizeof(char16_t)));
-    if (!node) {  // nothing to read back by: close it here
+  // Takes over the handle; 14 when there is no memory to queue it (it is closed here then).
+  err_t Add(file_handle_t handle) {
+    auto* node = static_cast<CloseNode*>(std::malloc(sizeof(CloseNode)));
+    if (!node) {
       close_handle(handle);
-      return;
+      return kErrOutOfMemory;
     }
-    node->next = nullptr;
-    node->handle = handle;
-    std::memcpy(node->path, path, (length + 1) * sizeof(char16_t));
+    *node = CloseNode{nullptr, handle};
     bool start_worker = false;
     {
       light_guard_c guard(lock_);
@@ -54,12 +51,15 @@ class CloseQueue {
       }
     }
     if (start_worker && run_on_worker(&CloseQueue::Worker, this) != kOk) Release();
+    return kOk;
   }
 
-  // Drains on this thread, then waits until every worker has finished.
-  void Finish() {
+  // Drains on this thread, waits until every worker has finished and returns the first error
+  // of a close or read-back.
+  err_t Finish() {
     Drain();
     pin_wait(&done_, kWaitForever);
+    return error_;
   }
 
  private:
@@ -67,9 +67,12 @@ class CloseQueue {
 
   void Drain() {
     while (CloseNode* node = Take()) {
-      close_handle(node->handle);
-      ReadBack(node->path);
+      err_t e = CloseAndReadBack(node->handle);
       std::free(node);
+      if (e != kOk) {
+        light_guard_c guard(lock_);
+        if (error_ == kOk) error_ = e;
+      }
     }
   }
 
@@ -98,19 +101,27 @@ class CloseQueue {
     done_.trigger();
   }
 
-  static void ReadBack(const char16_t* path) {
-    file_handle_t handle;
-    if (open_file(&handle, path, kOpenForReadBack) != kOk) return;
-    uint8_t bytes[kExtractReadBackSize];
-    uint32_t count = 0;
-    read_file(handle, bytes, sizeof bytes, &count);
-    close_handle(handle);
+  // The file is reopened through its handle, not its name, before the writing handle closes,
+  // so the bytes read back are those of the file written.
+  static err_t CloseAndReadBack(file_handle_t handle) {
+    file_handle_t reader;
+    err_t e = reopen_for_reading(&reader, handle);
+    err_t closed = close_handle(handle);
+    if (e == kOk) e = closed;
+    if (e == kOk) {
+      uint8_t bytes[kExtractReadBackSize];
+      uint32_t count = 0;
+      e = read_file_at(reader, 0, bytes, sizeof bytes, &count);
+    }
+    close_handle(reader);
+    return e;
   }
 
   light_lock_t lock_;
   CloseNode* head_ = nullptr;
   CloseNode** tail_ = &head_;
   uint32_t holders_ = 1;  // the extraction itself
+  err_t error_ = kOk;
   kdsync_pin_c done_;
 };
 
@@ -125,7 +136,7 @@ class Extraction {
     }
   }
 
-  err_t Run(const char16_t* target) {
+  err_t Run(file_handle_t target) {
     Extract::File root(&table_[0]);
     ClearSlot(root.slot());
     SeLookupResult found;
@@ -133,11 +144,11 @@ class Extraction {
     if (e == kOk) {
       root.node_id = found.node_id;
       root.info = found.info;
-      e = ExtractDirectory(target, &root);
+      e = FillDirectory(target, &root);
     }
     root.pool().FreeAll();
-    queue_.Finish();
-    return e;
+    err_t closed = queue_.Finish();
+    return e != kOk ? e : closed;
   }
 
  private:
@@ -153,25 +164,32 @@ class Extraction {
     return e;
   }
 
-  // The target may be reached through links the user made; below it, a link that is in the way
-  // is never taken for a directory of the image.
-  err_t MakeDirectory(const char16_t* path, const Extract::File* directory) {
-    if (directory->slot() != &table_[0]) return create_directory_no_follow(path);
-    return options_.private_target ? create_private_target(path) : create_directory_tree(path);
-  }
-
-  err_t ExtractDirectory(const char16_t* path, Extract::File* directory) {
-    err_t e = MakeDirectory(path, directory);
-    if (e == kOk) {
-      directory->stream_id = NextId();
-      if (directory->slot() < &table_[kDepthLimitSlot]) {
-        while (e == kOk) e = ExtractNextEntry(path, directory);
-      } else {
-        e = RefuseDeeperEntries(directory);
-      }
+  // Lists the directory's entries into the local directory `handle` holds.
+  err_t FillDirectory(file_handle_t handle, Extract::File* directory) {
+    directory->stream_id = NextId();
+    err_t e = kOk;
+    if (directory->slot() < &table_[kDepthLimitSlot]) {
+      while (e == kOk) e = ExtractNextEntry(handle, directory);
+    } else {
+      e = RefuseDeeperEntries(directory);
     }
     if (e == kErrNoMoreFiles) e = kOk;
     volume_->Forget(directory->node_id, kForgetAll);
+    return e;
+  }
+
+  // Makes the directory new below its parent and fills it through its own handle. When it is
+  // done its name must still be the directory filled: one swapped for a link meanwhile fails.
+  err_t ExtractDirectory(file_handle_t parent, const char16_t* name, Extract::File* directory) {
+    file_handle_t handle;
+    err_t e = create_directory_at(&handle, parent, name);
+    if (e != kOk) {
+      volume_->Forget(directory->node_id, kForgetAll);
+      return e;
+    }
+    e = FillDirectory(handle, directory);
+    if (e == kOk) e = check_still_named(parent, name, handle);
+    close_handle(handle);
     return e;
   }
 
@@ -187,8 +205,16 @@ class Extraction {
     return has_entry ? kErrStackOverflow : kErrNoMoreFiles;
   }
 
+  // The name of the listed entry is one this system can hold below a directory.
+  static err_t CheckName(const SePathComponent* slot) {
+    bool safe = extract_name_is_safe(slot->utf8_name, slot->utf8_length, slot->wide_name,
+                                     slot->wide_length) &&
+                system_takes_name(slot->wide_name, slot->wide_length);
+    return safe ? kOk : kErrInvalidName;
+  }
+
   // Lists the directory's next entry and extracts it: 18 when there is none left.
-  err_t ExtractNextEntry(const char16_t* path, Extract::File* directory) {
+  err_t ExtractNextEntry(file_handle_t parent, Extract::File* directory) {
     if (StopRequested()) return kErrCancelled;
     Extract::File entry(directory->slot());
     ClearSlot(entry.slot());
@@ -197,16 +223,8 @@ class Extraction {
     if (e == kOk && entry.name_lost()) e = kErrOutOfMemory;
     // No entry at all ends the directory; an empty name is an entry, refused below with 123.
     if (e == kOk && !slot->utf8_name) e = kErrNoMoreFiles;
-    if (e == kOk && !extract_name_is_safe(slot->utf8_name, slot->utf8_length, slot->wide_name,
-                                          slot->wide_length))
-      e = kErrInvalidName;
-    if (e == kOk && entries_left_ == 0) e = kErrBadFormat;
-    --entries_left_;
-    const char16_t* child_path = nullptr;
-    if (e == kOk) {
-      child_path = path_join(&entry.pool(), path, slot->wide_name);
-      if (!child_path) e = kErrOutOfMemory;
-    }
+    if (e == kOk) e = CheckName(slot);
+    if (e == kOk) e = TakeEntryFromBudget();
     entry.set_slot(slot + 1);
     SeLookupResult found;
     if (e == kOk) e = LookUp(static_cast<uint32_t>(entry.slot() - table_), &found);
@@ -214,28 +232,51 @@ class Extraction {
       entry.node_id = found.node_id;
       entry.info = found.info;
       if (entry.info.type == kSeTypeFile) {
-        e = ExtractFile(child_path, &entry);
+        e = ExtractFile(parent, slot->wide_name, &entry);
       } else if (entry.info.type == kSeTypeDirectory) {
-        e = ExtractDirectory(child_path, &entry);
+        e = ExtractDirectory(parent, slot->wide_name, &entry);
       }
     }
+    if (e != kOk && e != kErrNoMoreFiles) ReportFailure(slot);
     entry.pool().FreeAll();
     return e;
   }
 
-  err_t ExtractFile(const char16_t* path, Extract::File* file) {
+  // Every entry has a record of its own in the image: more entries than records fit is corrupt.
+  err_t TakeEntryFromBudget() {
+    if (entries_left_ == 0) return kErrBadFormat;
+    --entries_left_;
+    return kOk;
+  }
+
+  // Tells the caller, once, the path below the target of the innermost entry that failed.
+  void ReportFailure(const SePathComponent* slot) {
+    if (failure_reported_ || !options_.on_failure) return;
+    failure_reported_ = true;
+    kd_mp_c pool;
+    const char16_t* path = u"";
+    for (const SePathComponent* c = table_; c <= slot && c->wide_name && path; ++c) {
+      path = path[0] ? path_join(&pool, path, c->wide_name) : c->wide_name;
+    }
+    options_.on_failure(options_.failure_context, path ? path : u"");
+  }
+
+  err_t ExtractFile(file_handle_t parent, const char16_t* name, Extract::File* file) {
     err_t e = file->info.size > largest_file_ ? kErrBadFormat : kOk;
     auto* buffer = static_cast<uint8_t*>(e == kOk ? std::malloc(kExtractCopyBufferSize) : nullptr);
     if (e == kOk && !buffer) e = kErrOutOfMemory;
     file_handle_t handle = kNoHandle;
-    if (e == kOk) e = open_file(&handle, path, kOpenCreateOrTruncate | kOpenNoFollow);
+    if (e == kOk) e = create_file_at(&handle, parent, name);
     if (e == kOk) e = Copy(file, handle, buffer);
     if (e == kOk) {
       // Times are kept where the volume has them; the file is sound without them.
       if (file->info.creation_time) set_creation_time(handle, file->info.creation_time);
       if (file->info.modification_time) set_write_time(handle, file->info.modification_time);
     }
-    if (handle != kNoHandle) queue_.Add(path, handle);
+    if (handle != kNoHandle) {
+      err_t queued = queue_.Add(handle);
+      if (e == kOk) e = queued;
+    }
     volume_->Forget(file->node_id, kForgetAll);
     std::free(buffer);
     return e;
@@ -268,10 +309,29 @@ class Extraction {
   uint64_t largest_file_ = ~uint64_t{0};
   uint64_t entries_left_ = ~uint64_t{0};
   uint64_t bytes_written_ = 0;
+  bool failure_reported_ = false;
   CloseQueue queue_;
 };
 
 bool IsSeparatorOrColon(char16_t c) { return c == u'\\' || c == u'/' || c == u':'; }
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
+
+bool IsPortDigit(char16_t c) { return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; }
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 (superscript 1-3 too), alone or before spaces or
+// an extension: the Win32 layer opens the device, whatever folder the name is in.
+bool IsDeviceName(const char16_t* name, uint32_t length) {
+  uint32_t stem = 0;
+  while (stem < length && name[stem] != u'.') ++stem;
+  while (stem > 0 && name[stem - 1] == u' ') --stem;
+  if (stem != 3 && stem != 4) return false;
+  char16_t upper[3];
+  for (uint32_t i = 0; i < 3; ++i) upper[i] = AsciiUpper(name[i]);
+  auto is = [&](const char16_t* word) { return std::memcmp(upper, word, sizeof upper) == 0; };
+  if (stem == 3) return is(u"CON") || is(u"PRN") || is(u"AUX") || is(u"NUL");
+  return (is(u"COM") || is(u"LPT")) && IsPortDigit(name[3]);
+}
 
 }  // namespace
 
@@ -315,15 +375,31 @@ bool extract_name_is_safe(const char* utf8_name, uint32_t utf8_length, const cha
   return true;
 }
 
-err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options) {
-  if (!target || !target[0] || !volume) return kErrInvalidParameter;
+bool windows_name_is_holdable(const char16_t* name, uint32_t length) {
+  static const char16_t kForbidden[] = u"<>:\"|?*";
+  for (uint32_t i = 0; i < length; ++i) {
+    if (name[i] < 0x20) return false;
+    for (const char16_t* f = kForbidden; *f; ++f) {
+      if (name[i] == *f) return false;
+    }
+  }
+  if (length == 0 || name[length - 1] == u'.' || name[length - 1] == u' ') return false;
+  return !IsDeviceName(name, length);
+}
+
+err_t extract_volume_into(file_handle_t target, SeVolume* volume, const ExtractOptions& options) {
+  if (IsNoHandle(target) || !volume) return kErrInvalidParameter;
   Extraction extraction(volume, options);
   return extraction.Run(target);
 }
 
-err_t extract_volume(const char16_t* target, SeVolume* volume) {
-  ExtractOptions options;
-  options.private_target = true;
-  options.stop = process_pin(kPinInterrupt);
-  return extract_volume(target, volume, options);
+err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options) {
+  if (!target || !target[0] || !volume) return kErrInvalidParameter;
+  // The target may be reached through links the user made; below it nothing is followed.
+  err_t e = create_directory_tree(target);
+  file_handle_t handle = kNoHandle;
+  if (e == kOk) e = open_directory(&handle, target);
+  if (e == kOk) e = extract_volume_into(handle, volume, options);
+  close_handle(handle);
+  return e;
 }

@@ -7,13 +7,15 @@
 // to four worker threads, and extraction returns only when they are done.
 //
 // Nothing is ever written outside the target: an entry name that is empty, "." or "..", or that
-// holds a path separator, a drive colon or a NUL fails the extraction with 123 before anything is
-// written for it, and a symbolic link or junction that already has an entry's name below the
-// target fails it with 1921 instead of being written through (the target itself may be a link).
+// holds a path separator, a drive colon or a NUL (on Windows also a name the Win32 layer cannot
+// hold) fails the extraction with 123 before anything is written for it. Everything is created
+// new relative to its parent directory's handle, so a link or junction at an entry's name, or
+// one swapped in for a directory already made, is never written through.
 #pragma once
 #include <cstdint>
 
 #include "base/errors.h"
+#include "base/file.h"
 #include "base/pool.h"
 #include "base/thread.h"
 #include "isofs/se_volume.h"
@@ -29,25 +31,30 @@ inline constexpr uint32_t kExtractReadBackSize = 4096;
 inline constexpr uint32_t kExtractCloseWorkers = 4;
 
 struct ExtractOptions {
-  // The runner's own target: made private to this run (Linux: mode 0700, and it must not exist
-  // yet). Otherwise the target may exist and is used as it is.
-  bool private_target = false;
   // Called on the extracting thread after each write with the bytes written so far.
   void (*progress)(void* context, uint64_t bytes_written) = nullptr;
   void* progress_context = nullptr;
   // Once triggered, the extraction stops with 1223 before its next entry or write.
   pin_i* stop = nullptr;
+  // Called once when the extraction fails at an entry, with the entry's path below the target
+  // (backslashes between names; empty for the main root).
+  void (*on_failure)(void* context, const char16_t* entry_path) = nullptr;
+  void* failure_context = nullptr;
 };
 
-// Extracts the volume's main root into `target` (created with its parents when missing): 0 or
-// the first error, unchanged from the volume or the file layer. 11 for an image whose entries
-// could not all come from its own bytes (a file larger than the image, more entries than the
-// image has room for records), 1001 for a tree nested too deep, 123 for an unsafe name, 1921
-// for a link in the way, 1223 when stopped. Files written before an error stay on disk.
-err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options);
+// Extracts the volume's main root into the directory `target` holds: 0 or the first error,
+// unchanged from the volume or the file layer. Every directory and file is created new, relative
+// to its parent's handle: 80 for a name that something has already (two entries of one name, or
+// case twins where names are compared without case), 1921 for a directory swapped for something
+// else while it was filled. 11 for an image whose entries could not all come from its own bytes
+// (a file larger than the image, more entries than the image has room for records), 1001 for a
+// tree nested too deep, 123 for a name unsafe or impossible here, 1223 when stopped; a close or
+// read-back that fails fails it too. Files written before an error stay on disk.
+err_t extract_volume_into(file_handle_t target, SeVolume* volume, const ExtractOptions& options);
 
-// The runner's extraction: into its private temporary directory, stopped by the interrupt pin.
-err_t extract_volume(const char16_t* target, SeVolume* volume);
+// The same into a directory by its path, created with its parents when missing (the path itself
+// may lead through links; nothing below it is followed).
+err_t extract_volume(const char16_t* target, SeVolume* volume, const ExtractOptions& options);
 
 namespace Extract {
 
@@ -86,3 +93,8 @@ class File final : public SeListResult {
 // no '\', '/', ':' or NUL (also none decoded from an overlong UTF-8 form).
 bool extract_name_is_safe(const char* utf8_name, uint32_t utf8_length, const char16_t* wide_name,
                           uint32_t wide_length);
+
+// Whether the Win32 layer can hold a name as a file of its own: no device name (CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, with or without an extension), no trailing dot or space, none of
+// < > : " | ? * and no control character.
+bool windows_name_is_holdable(const char16_t* name, uint32_t length);

@@ -1,8 +1,7 @@
-// The directory a runner extracts into: made for this run alone (runner/<platform>/).
+// What the system the runner extracts on can hold (runner/<platform>/).
 #pragma once
-#include "base/errors.h"
+#include <cstdint>
 
-// Creates `path` with its missing parents. Windows: an existing directory is taken as it is.
-// Linux: `path` itself must not exist yet (80 when it does, whatever it is) and is created with
-// mode 0700, so no other user can see into it or put anything there.
-err_t create_private_target(const char16_t* path);
+// Whether a name that is safe below a directory can also be created there as it stands:
+// Windows refuses what windows_name_is_holdable refuses; Linux holds every such name.
+bool system_takes_name(const char16_t* name, uint32_t length);

@@ -29,6 +29,7 @@ struct Run {
   const char16_t** child_argv = nullptr;  // argc + 1 entries, filled after extraction
   const char16_t* module_path = nullptr;
   const char16_t* temp_dir = nullptr;
+  file_handle_t temp_handle = kNoHandle;  // holds temp_dir from its creation to its deletion
   SeVolume* media = nullptr;
   SeVerifyRecord* verify = nullptr;  // the verify progress object, null when memory ran out
   process_t* child = nullptr;
@@ -103,6 +104,18 @@ int StopInterrupted() {
   return kExitRunnerFailed;
 }
 
+// Extracts the media into a new directory of the run's own, stopped by the interrupt pin.
+err_t ExtractToRunDirectory(Run& run) {
+  // Without its own name the directory would be the temporary folder itself: never use that.
+  if (!run.temp_dir) return kErrOutOfMemory;
+  err_t e = create_run_directory(&run.pool, special_folder(kFolderTemp), module_base_name(),
+                                 system_time_now, &run.temp_dir, &run.temp_handle);
+  if (e != kOk) return e;
+  ExtractOptions options;
+  options.stop = process_pin(kPinInterrupt);
+  return extract_volume_into(run.temp_handle, run.media, options);
+}
+
 // The main sequence; returns the exit code. Each failure shows its box and returns 99.
 int MainSequence(Run& run) {
   if (run.options.require_administrator && !user_is_administrator()) {
@@ -126,7 +139,7 @@ int MainSequence(Run& run) {
     }
   }
   if (Interrupted()) return StopInterrupted();
-  e = extract_volume(run.temp_dir, run.media);
+  e = ExtractToRunDirectory(run);
   // An interrupt that stopped the extraction is no extraction failure: no box for it.
   if (Interrupted()) return StopInterrupted();
   if (e != kOk) {
@@ -141,8 +154,12 @@ int MainSequence(Run& run) {
 
 // Clean-up, reached after every outcome of the main sequence.
 void CleanUp(Run& run) {
-  // A failed allocation may have left a path short of its own name: then delete nothing.
-  if (run.temp_dir && run.pool.FailureCount() == 0) delete_tree(run.temp_dir);
+  // Only the directory this run made, through the handle held since: never a path looked up again.
+  if (!IsNoHandle(run.temp_handle)) {
+    delete_tree_below(run.temp_handle);
+    delete_held_directory(run.temp_handle, run.temp_dir);
+    run.temp_handle = kNoHandle;
+  }
   if (run.child) run.child->table->release(run.child);
   run.child = nullptr;
   ReleaseMedia(run.media);
@@ -166,6 +183,25 @@ void read_runner_options(malloc_i* pool, RunnerOptions* options) {
 
 char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t time) {
   return TextFormatPool(pool, u"%s-%I64i", base_name, time);
+}
+
+err_t create_run_directory(malloc_i* pool, const char16_t* folder, const char16_t* base_name,
+                           int64_t (*clock)(), const char16_t** path, file_handle_t* handle) {
+  *handle = kNoHandle;
+  if (!folder || !*path) return kErrOutOfMemory;
+  if (err_t e = create_directory_tree(folder)) return e;
+  err_t e = kErrFileExists;
+  for (int attempt = 0; attempt < kRunDirectoryTries && e == kErrFileExists; ++attempt) {
+    const char16_t* name = nullptr;
+    if (attempt == 1) name = runner_temp_name(pool, base_name, clock());
+    if (attempt > 1) name = TextFormatPool(pool, u"%s-%I64i-%i", base_name, clock(), attempt - 1);
+    if (attempt > 0 && !name) return kErrOutOfMemory;
+    const char16_t* candidate = attempt == 0 ? *path : path_join(pool, folder, name);
+    if (!candidate) return kErrOutOfMemory;
+    e = create_private_directory(handle, candidate);
+    if (e == kOk) *path = candidate;
+  }
+  return e;
 }
 
 int runner_main(int argc, const char16_t* const* argv) {

@@ -5,6 +5,9 @@
 #pragma once
 #include <cstdint>
 
+#include "base/errors.h"
+#include "base/file.h"
+
 class malloc_i;
 
 inline constexpr int kExitRunnerFailed = 99;
@@ -27,6 +30,17 @@ void read_runner_options(malloc_i* pool, RunnerOptions* options);
 // "<base name>-<time>": the name of the run's temporary directory, from the program's base name
 // and the system time (100 ns units since 1601). Null when the pool fails.
 char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t time);
+
+// Names the run's temporary directory may take before the runner gives up.
+inline constexpr int kRunDirectoryTries = 16;
+
+// Makes the run's temporary directory below `folder` (made with its parents when missing): new
+// and private (create_private_directory), never anything that exists already. The first name
+// tried is *path; when something has a name, the next is "<base name>-<time>" with `clock` read
+// again, then "<base name>-<time>-<n>", kRunDirectoryTries names in all. On success *path is the
+// directory made and *handle holds it; otherwise the last error (80 when every name was taken).
+err_t create_run_directory(malloc_i* pool, const char16_t* folder, const char16_t* base_name,
+                           int64_t (*clock)(), const char16_t** path, file_handle_t* handle);
 
 // The entry point's whole job; argv[argc] is null. Returns the exit code.
 int runner_main(int argc, const char16_t* const* argv);

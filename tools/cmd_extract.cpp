@@ -11,28 +11,36 @@
 namespace tool {
 namespace {
 
-// What an extraction error means for the person who asked for it.
-std::string Explain(err_t e, const std::string& file, const std::string& dir) {
+// What an extraction error means for the person who asked for it; `entry` is the entry's path
+// below DIR where it failed, when the extraction named one.
+std::string Explain(err_t e, const std::string& file, const std::string& dir, const std::string& entry) {
   switch (e) {
     case kErrInvalidName:
-      return file + " holds an entry name that cannot be written safely (empty, \".\", \"..\", a separator or a drive colon)";
+      return file + " holds an entry name that cannot be written safely (empty, \".\", \"..\", a separator, a drive "
+             "colon, or a name this system reserves)" + (entry.empty() ? "" : ": " + entry);
     case kErrStackOverflow:
       return file + " nests directories deeper than the " + std::to_string(kExtractPathComponents - 1) +
              " levels extraction allows";
     case kErrCancelled:
       return "extracting " + file + " was stopped; " + dir + " keeps what was written so far";
     case kErrCantResolveFilename:
-      return dir + " holds a symbolic link or junction where " + file +
-             " has an entry; extraction never writes through links";
+      return "a directory extracted from " + file + " into " + dir + (entry.empty() ? "" : " (" + entry + ")") +
+             " was replaced by something else while it was filled; extraction never writes through links";
     case kErrBadFormat:
     case kErrHandleEof:
     case kErrUnknownRevision:
       return file + " is incomplete, corrupt, or missing additional part files";
     case kErrFileExists:
-      return "a file in " + dir + " is in the way of a directory from " + file;
+      return dir + " already has something named " + (entry.empty() ? "like an entry" : entry) + " of " + file +
+             " (a second entry of that name, or a file or link there before); extraction never overwrites or "
+             "writes through links";
     default:
       return "cannot extract " + file + " to " + dir;
   }
+}
+
+void OnFailure(void* context, const char16_t* entry_path) {
+  *static_cast<std::string*>(context) = ShownPath(entry_path);
 }
 
 struct Progress {
@@ -59,6 +67,7 @@ int RunExtract(const Invocation& inv) {
   volume->GetImageSize(&image_size);
   auto start = std::chrono::steady_clock::now();
   Progress progress{nullptr, 0};
+  std::string failed_entry;
   {
     // The image size bounds what its files hold, so the bar may end short of full.
     ProgressBar bar("extracting", image_size);
@@ -66,10 +75,12 @@ int RunExtract(const Invocation& inv) {
     ExtractOptions options;
     options.progress = OnProgress;
     options.progress_context = &progress;
+    options.on_failure = OnFailure;
+    options.failure_context = &failed_entry;
     e = extract_volume(Wide(dir).c_str(), volume, options);
   }
   ReleaseMedia(volume);
-  if (e) return Fail(inv, e, Explain(e, file, dir));
+  if (e) return Fail(inv, e, Explain(e, file, dir, failed_entry));
   double seconds = SecondsSince(start);
   std::printf("%s: %s extracted to %s in %.2f s\n", file.c_str(), HumanSize(progress.bytes).c_str(), dir.c_str(),
               seconds);

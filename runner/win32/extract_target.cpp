@@ -1,6 +1,7 @@
 #include "runner/extract_target.h"
 
-#include "base/file.h"
+#include "runner/extract.h"
 
-// The temporary folder is the user's own here; an existing directory is simply used.
-err_t create_private_target(const char16_t* path) { return create_directory_tree(path); }
+bool system_takes_name(const char16_t* name, uint32_t length) {
+  return windows_name_is_holdable(name, length);
+}

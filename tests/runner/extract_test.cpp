@@ -187,7 +187,8 @@ TEST_F(ExtractTest, UnsafeNamesFailBeforeAnythingIsWrittenForThem) {
 }
 
 // Links already below an existing target are never written through: a directory link in the
-// way of a directory or a file, a file link, a dangling one. The target itself may be a link.
+// way of a directory or a file, a file link, a dangling one; each has the name already, so the
+// entry fails with 80. The target itself may be a link.
 TEST_F(ExtractTest, LinksBelowTheTargetAreRefusedNotFollowed) {
   fs::path root = scratch.path(), outside = root / "elsewhere", victim = root / "victim";
   fs::create_directory(outside);
@@ -212,7 +213,7 @@ TEST_F(ExtractTest, LinksBelowTheTargetAreRefusedNotFollowed) {
     fs::path link = fs::path(target) / c.name;
     if (!testing_support::MakeSymbolicLink(c.to.string(), link.string(), c.directory_link))
       GTEST_SKIP() << "this system makes no symbolic links here";
-    EXPECT_EQ(extract_volume(Wide(target).c_str(), &image, ExtractOptions{}), kErrCantResolveFilename);
+    EXPECT_EQ(extract_volume(Wide(target).c_str(), &image, ExtractOptions{}), kErrFileExists);
     fs::remove_all(target);
   }
   std::ifstream in(victim);
@@ -282,6 +283,73 @@ TEST_F(ExtractTest, ManyFilesAreAllClosedEvenWhenNoWorkerStarts) {
   EXPECT_EQ(tree["f39"], std::string(39, 'z'));
   // Every handle is closed: the whole tree can go at once.
   EXPECT_EQ(delete_tree(Wide(scratch.path()).c_str()), kOk);
+}
+
+TEST(ExtractName, WindowsRefusesWhatItsWin32LayerCannotHold) {
+  auto holdable = [](const std::u16string& name) { return windows_name_is_holdable(name.c_str(), uint32_t(name.size())); };
+  for (const char16_t* good : {u"setup.exe", u"CONSOLE.txt", u"COM0", u"LPT10", u"nul2.txt", u"a b", u".hidden", u"COM1x.txt"})
+    EXPECT_TRUE(holdable(good)) << std::string(good, good + std::char_traits<char16_t>::length(good));
+  for (const char16_t* bad : {u"CON", u"con.txt", u"Prn.tar.gz", u"AUX", u"nul.", u"COM1", u"com9.log", u"LPT1", u"lpt9.x", u"CON .txt", u"COM\u00B9",
+                              u"name.", u"name ", u"a<b", u"a>b", u"a\"b", u"a|b", u"a?b", u"a*b", u"a:b", u"tab\there"})
+    EXPECT_FALSE(holdable(bad)) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+}
+
+void KeepPath(void* context, const char16_t* path) {
+  *static_cast<std::string*>(context) = std::string(path, path + std::char_traits<char16_t>::length(path));
+}
+
+// Two entries of one name (or case twins where the system folds case): the second never
+// overwrites the first, and the failure names it.
+TEST_F(ExtractTest, ASecondEntryOfTheSameNameFailsAndIsNamed) {
+  size_t sub = volume.Add(0, "sub", kSeTypeDirectory);
+  volume.Add(sub, "setup.exe", kSeTypeFile, "first");
+  volume.Add(sub, "setup.exe", kSeTypeFile, "second");
+  std::string failed;
+  ExtractOptions options;
+  options.on_failure = KeepPath;
+  options.failure_context = &failed;
+  target = (fs::path(scratch.path()) / "out").string();
+  EXPECT_EQ(extract_volume(Wide(target).c_str(), &volume, options), kErrFileExists);
+  EXPECT_EQ(failed, "sub\\setup.exe");
+  EXPECT_EQ(Tree(target)["sub/setup.exe"], "first");
+}
+
+// A test hook between writes swaps a directory already made for a link to a canary: the rest
+// of its files go to the directory made (wherever it was moved), and the extraction fails.
+struct Swap {
+  std::string dir, canary;
+  bool done = false, refused = false;
+};
+
+void SwapOnFirstWrite(void* context, uint64_t) {
+  auto* swap = static_cast<Swap*>(context);
+  if (swap->done) return;
+  swap->done = true;
+  std::error_code error;
+  fs::rename(swap->dir, swap->dir + ".moved", error);
+  swap->refused = error || !testing_support::MakeSymbolicLink(swap->canary, swap->dir, true);
+}
+
+TEST_F(ExtractTest, ADirectorySwappedForALinkIsNeverWrittenThrough) {
+  fs::path canary = fs::path(scratch.path()) / "canary";
+  fs::create_directory(canary);
+  size_t sub = volume.Add(0, "sub", kSeTypeDirectory);
+  volume.Add(sub, "a", kSeTypeFile, "first");
+  volume.Add(sub, "b", kSeTypeFile, "second");
+  target = (fs::path(scratch.path()) / "out").string();
+  Swap swap{target + "/sub", canary.string()};
+  ExtractOptions options;
+  options.progress = SwapOnFirstWrite;
+  options.progress_context = &swap;
+  err_t e = extract_volume(Wide(target).c_str(), &volume, options);
+  EXPECT_TRUE(fs::is_empty(canary));
+  // Windows holds every directory it fills without delete sharing: there the swap cannot happen.
+  if (swap.refused) {
+    EXPECT_EQ(e, kOk);
+  } else {
+    EXPECT_EQ(e, kErrCantResolveFilename);
+    EXPECT_EQ(Tree(target + "/sub.moved")["b"], "second");
+  }
 }
 
 TEST(ExtractFile, TakesOneEntryPerListingAndRefusesASecond) {
