@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "base/errors.h"
+
 class malloc_i;
 
 inline constexpr int kExitRunnerFailed = 99;
@@ -30,3 +32,7 @@ char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t ti
 
 // The entry point's whole job; argv[argc] is null. Returns the exit code.
 int runner_main(int argc, const char16_t* const* argv);
+
+// Ends a run before it began, when the system refused a protection the runner relies on: the
+// box names the program and the error; returns 99.
+int runner_refuse_start(const char16_t* program, err_t error);
