@@ -151,7 +151,8 @@ err_t StartWithHandles(Launch* launch) {
   if (AttributeList().present()) {
     startup.StartupInfo.cb = sizeof startup;
     e = StartWithHandleList<uint32_t>(launch, &startup);
-    if (e == ERROR_BAD_LENGTH || e == ERROR_INVALID_PARAMETER) {
+    // A system that wants the handles as 64-bit values says so with one of these.
+    if (e == ERROR_NO_SYSTEM_RESOURCES || e == ERROR_INVALID_PARAMETER) {
       e = StartWithHandleList<uint64_t>(launch, &startup);
     }
     return e;
