@@ -10,7 +10,8 @@
 source "$(dirname "$0")/common.bash"
 
 if [ ! -f "$WIN_BIN/isorun-sfx.exe" ]; then
-  finish "batch-file runner: skipped (no $WIN_BIN/isorun-sfx.exe)"
+  echo "batch-file runner: skipped (no $WIN_BIN/isorun-sfx.exe)"
+  exit 0
 fi
 mkdir -p "$work/payload" "$work/cwd"
 # Each argument as the batch file sees it (%1 keeps its quotes, so echo takes it literally).
