@@ -33,50 +33,97 @@ const char16_t* FindChar(const char16_t* text, char16_t c) {
 
 // ---- Command line ----
 
+// Writes at out (when not null) and counts: a line is measured with out null, then written.
+struct LineWriter {
+  char16_t* out;
+  size_t length = 0;
+
+  void Put(char16_t c, size_t times = 1) {
+    for (size_t i = 0; i < times; ++i) {
+      if (out) out[length] = c;
+      ++length;
+    }
+  }
+  void Put(const char16_t* text) {
+    for (; *text; ++text) Put(*text);
+  }
+};
+
+// The line `write` makes, in memory from the pool (zero-filled: terminated); null when the
+// pool fails.
+template <typename Write>
+char16_t* MakeLine(malloc_i* pool, Write write) {
+  LineWriter measure{nullptr};
+  write(measure);
+  auto* line = static_cast<char16_t*>(pool->Allocate((measure.length + 1) * sizeof(char16_t)));
+  if (!line) return nullptr;
+  LineWriter writer{line};
+  write(writer);
+  return line;
+}
+
 bool NeedsQuotes(const char16_t* argument) {
   if (!*argument) return true;
   // The Windows parser splits at tabs as it does at spaces.
   return FindChar(argument, u' ') || FindChar(argument, u'\t');
 }
 
-// Writes one quoted argument at out (when not null) and returns its length. Backslashes are
-// literal unless a quote follows them: n of them before a quote become 2n + 1, and n at the end
-// of a quoted argument become 2n, so the closing quote stays a quote.
-size_t QuoteArgument(const char16_t* argument, bool always_quote, char16_t* out) {
-  size_t length = 0;
-  auto put = [&](char16_t c, size_t times) {
-    for (size_t i = 0; i < times; ++i) {
-      if (out) out[length] = c;
-      ++length;
-    }
-  };
+// One argument for the standard parser. Backslashes are literal unless a quote follows them:
+// n of them before a quote become 2n + 1, and n at the end of a quoted argument become 2n, so
+// the closing quote stays a quote.
+void QuoteArgument(LineWriter& line, const char16_t* argument, bool always_quote) {
   bool quoted = always_quote || NeedsQuotes(argument);
-  if (quoted) put(u'"', 1);
+  if (quoted) line.Put(u'"');
   size_t backslashes = 0;
   for (const char16_t* c = argument; *c; ++c) {
-    if (*c == u'"') put(u'\\', backslashes + 1);
-    put(*c, 1);
+    if (*c == u'"') line.Put(u'\\', backslashes + 1);
+    line.Put(*c);
     backslashes = *c == u'\\' ? backslashes + 1 : 0;
   }
   if (quoted) {
-    put(u'\\', backslashes);
-    put(u'"', 1);
+    line.Put(u'\\', backslashes);
+    line.Put(u'"');
   }
-  return length;
 }
 
-// Writes the whole line at out (when not null) and returns its length.
-size_t WriteCommandLine(const char16_t* const* argv, const char16_t* program, char16_t* out) {
+void WriteCommandLine(LineWriter& line, const char16_t* const* argv, const char16_t* program) {
   const char16_t* first = program ? program : argv[0];
-  if (!first) return 0;
-  size_t length = QuoteArgument(first, true, out);
+  if (!first) return;
+  QuoteArgument(line, first, true);
   for (size_t i = 1; argv[0] && argv[i]; ++i) {
-    if (out) out[length] = u' ';
-    ++length;
-    length += QuoteArgument(argv[i], false, out ? out + length : nullptr);
+    line.Put(u' ');
+    QuoteArgument(line, argv[i], false);
   }
-  return length;
 }
+
+// What cmd.exe acts on even inside double quotes: a quote ends them, % and ! expand
+// variables, and control characters (line breaks among them) end or split the command.
+bool HasBatchSpecial(const char16_t* text) {
+  for (; *text; ++text) {
+    if (*text == u'"' || *text == u'%' || *text == u'!' || *text < 0x20 || *text == 0x7F) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// With /s cmd.exe drops the first and the last quote after /c and runs what is between.
+void WriteBatchLine(LineWriter& line, const char16_t* interpreter, const char16_t* program,
+                    const char16_t* const* argv) {
+  line.Put(u'"');
+  line.Put(interpreter);
+  line.Put(u"\" /d /s /c \"\"");
+  line.Put(program);
+  line.Put(u'"');
+  for (size_t i = 1; argv[0] && argv[i]; ++i) {
+    line.Put(u" \"");
+    line.Put(argv[i]);
+    line.Put(u'"');
+  }
+  line.Put(u'"');
+}
+
+const char16_t* const kNoArguments[] = {nullptr};
 
 // ---- Environment ----
 
@@ -359,12 +406,40 @@ constexpr process_i kChildProcessTable = {
 
 char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv,
                              const char16_t* program) {
-  static const char16_t* const kNoArguments[] = {nullptr};
   if (!argv) argv = kNoArguments;
-  size_t length = WriteCommandLine(argv, program, nullptr);
-  auto* line = static_cast<char16_t*>(pool->Allocate((length + 1) * sizeof(char16_t)));
-  if (line) WriteCommandLine(argv, program, line);
-  return line;
+  return MakeLine(pool, [&](LineWriter& line) { WriteCommandLine(line, argv, program); });
+}
+
+bool is_batch_file(const char16_t* program) {
+  const char16_t* name = program;
+  for (const char16_t* c = program; *c; ++c) {
+    if (*c == u'\\' || *c == u'/') name = c + 1;
+  }
+  const char16_t* end = name;
+  while (*end && *end != u':') ++end;
+  while (end > name && (end[-1] == u'.' || end[-1] == u' ')) --end;
+  const char16_t* dot = nullptr;
+  for (const char16_t* c = name; c < end; ++c) {
+    if (*c == u'.') dot = c;
+  }
+  if (!dot || end - dot < 4) return false;
+  return AsciiCompareNoCase(dot + 1, 3, u"bat", 3) == 0 ||
+         AsciiCompareNoCase(dot + 1, 3, u"cmd", 3) == 0;
+}
+
+err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter,
+                               const char16_t* program, const char16_t* const* argv,
+                               char16_t** line) {
+  *line = nullptr;
+  if (!argv) argv = kNoArguments;
+  if (HasBatchSpecial(program)) return kErrInvalidParameter;
+  for (size_t i = 1; argv[0] && argv[i]; ++i) {
+    if (HasBatchSpecial(argv[i])) return kErrInvalidParameter;
+  }
+  *line = MakeLine(pool, [&](LineWriter& writer) {
+    WriteBatchLine(writer, interpreter, program, argv);
+  });
+  return *line ? kOk : kErrOutOfMemory;
 }
 
 err_t environment_clear(malloc_i* pool, environment_t* environment) {

@@ -6,8 +6,9 @@
 // member, so that other implementations of the same table can stand in for it. Settings are
 // gathered first; the first one that fails is kept as the object's error, makes every later
 // setter a no-op and is what launch returns. Also here: the pieces of the launch that are plain
-// text work (the command-line quoting rule, the sorted environment, the credentials split and
-// the program search), shared with the runner's messages and open to tests.
+// text work (the command-line quoting rules, for the standard parser and for batch files, the
+// sorted environment, the credentials split and the program search), shared with the runner's
+// messages and open to tests.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +98,21 @@ file_handle_t current_standard_handle(int stream);
 // for argv[0]; argument 0 is always quoted. Null when the pool fails.
 char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv,
                              const char16_t* program);
+
+// True when the system would run `program` (a path) through cmd.exe: a batch file, its
+// extension .bat or .cmd in any case. What the system ignores in a name is ignored here too
+// (a stream suffix, trailing dots and spaces), and so is anything after the extension's
+// first three letters, so no batch file passes for another program.
+bool is_batch_file(const char16_t* program);
+
+// The command line that has cmd.exe (`interpreter`, its full path) run the batch file
+// `program` with argv[1..], each quoted: "interpreter" /d /s /c ""program" "arg" ...". Inside
+// the quotes cmd.exe takes & | < > ^ ( ) and spaces literally; a quote, % or ! (which it acts
+// on even there) or a control character in an argument or the program's path gives 87.
+// /d keeps the registry's AutoRun commands out. 14 when the pool fails.
+err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter,
+                               const char16_t* program, const char16_t* const* argv,
+                               char16_t** line);
 
 // An environment: NAME=value strings sorted by name with ASCII letters compared as upper case,
 // followed by a null entry. Names end at the first '=' after their first character, so the

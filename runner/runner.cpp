@@ -78,6 +78,14 @@ err_t StartChild(Run& run) {
   return child->launch(run.child, run.child_argv);
 }
 
+// The box for a program that could not be run, with the error code; returns 99.
+int ShowCommandFailed(malloc_i* pool, const char16_t* program, const char16_t* command_line,
+                      err_t e) {
+  const char16_t* code = TextFormatPool(pool, u"%i", int(e));
+  show_message_box(program, UserTextGet2(pool, kUtErrorEmbeddedCommandFailed, command_line, code));
+  return kExitRunnerFailed;
+}
+
 // Runs the child to its end; returns its exit code, or 99 when it cannot be started.
 int RunChild(Run& run) {
   err_t e = StartChild(run);
@@ -89,10 +97,7 @@ int RunChild(Run& run) {
     command_line = build_command_line(&run.pool, run.child_argv, nullptr);
   }
   diag_write(u"error %i running \"%s\"\n", int(e), program);
-  const char16_t* code = TextFormatPool(&run.pool, u"%i", int(e));
-  show_message_box(program,
-                   UserTextGet2(&run.pool, kUtErrorEmbeddedCommandFailed, command_line, code));
-  return kExitRunnerFailed;
+  return ShowCommandFailed(&run.pool, program, command_line, e);
 }
 
 // Ctrl-C and its kin before the program has started end the run: the user asked to stop, and a
@@ -210,4 +215,9 @@ int runner_main(int argc, const char16_t* const* argv) {
   int result = MainSequence(run);
   CleanUp(run);
   return result;
+}
+
+int runner_refuse_start(const char16_t* program, err_t error) {
+  UtPool pool;
+  return ShowCommandFailed(&pool, program, program, error);
 }

@@ -44,3 +44,7 @@ err_t create_run_directory(malloc_i* pool, const char16_t* folder, const char16_
 
 // The entry point's whole job; argv[argc] is null. Returns the exit code.
 int runner_main(int argc, const char16_t* const* argv);
+
+// Ends a run before it began, when the system refused a protection the runner relies on: the
+// box names the program and the error; returns 99.
+int runner_refuse_start(const char16_t* program, err_t error);

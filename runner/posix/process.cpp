@@ -93,6 +93,15 @@ void PlanSignals(posix_spawnattr_t* attributes) {
   posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
+// An ignored SIGCHLD, inherited from whoever started this process, has the system reap
+// children unasked, and waitpid then has no exit code to give: take the default back first.
+void ReapOwnChildren() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
+}
+
 err_t Spawn(child_process_t* child, malloc_i* pool, const char* path, char** argv) {
   char** environment = environ;
   if (child->environment.entries) {
@@ -202,6 +211,7 @@ err_t os_launch_child(child_process_t* child, const char16_t* program,
   char** arguments = Utf8List(&pool, argv);
   if (!path || !arguments) return kErrOutOfMemory;
   GiveExecuteBit(path);
+  ReapOwnChildren();
   return Spawn(child, &pool, path, arguments);
 }
 

@@ -1,10 +1,12 @@
 // The child process over CreateProcessW and CreateProcessWithLogonW. Standard handles reach the
 // child as inheritable duplicates, named in a handle-list attribute where the system has one,
-// so the child inherits exactly those three and nothing else.
+// so the child inherits exactly those three and nothing else. A batch file is run by the
+// system's own cmd.exe, with a command line made for cmd.exe's parser.
 #include <windows.h>
 
 #include <initializer_list>
 
+#include "base/file.h"
 #include "base/text.h"
 #include "runner/process_os.h"
 
@@ -13,6 +15,7 @@ namespace {
 HANDLE AsHandle(file_handle_t handle) { return reinterpret_cast<HANDLE>(handle); }
 file_handle_t AsFileHandle(HANDLE handle) { return reinterpret_cast<file_handle_t>(handle); }
 wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 constexpr DWORD_PTR kHandleListAttribute = 0x20002;  // PROC_THREAD_ATTRIBUTE_HANDLE_LIST
 constexpr DWORD kCreateUnicodeEnvironment = 0x400;
@@ -65,9 +68,11 @@ char16_t* EnvironmentBlock(malloc_i* pool, const environment_t& environment) {
   return block;  // zero-filled: the final NULs are there
 }
 
-// What every way of starting shares.
+// What every way of starting shares. The program is named to the system by its resolved path,
+// never left for it to find again from the command line.
 struct Launch {
   child_process_t* child;
+  const char16_t* application;
   char16_t* command_line;
   DWORD flags;
   char16_t* environment;
@@ -79,17 +84,17 @@ err_t StartWithLogon(Launch* launch) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessWithLogonW(Wide(child->user), Wide(child->domain), Wide(child->password),
-                               kLogonWithProfile, nullptr, Wide(launch->command_line),
-                               launch->flags, launch->environment, Wide(child->directory),
-                               &startup, &launch->info)) {
+                               kLogonWithProfile, Wide(launch->application),
+                               Wide(launch->command_line), launch->flags, launch->environment,
+                               Wide(child->directory), &startup, &launch->info)) {
     return GetLastError();
   }
   return kOk;
 }
 
 err_t Create(Launch* launch, bool inherit, STARTUPINFOW* startup, DWORD extra_flags) {
-  if (!CreateProcessW(nullptr, Wide(launch->command_line), nullptr, nullptr, inherit,
-                      launch->flags | extra_flags, launch->environment,
+  if (!CreateProcessW(Wide(launch->application), Wide(launch->command_line), nullptr, nullptr,
+                      inherit, launch->flags | extra_flags, launch->environment,
                       Wide(launch->child->directory), startup, &launch->info)) {
     return GetLastError();
   }
@@ -151,7 +156,8 @@ err_t StartWithHandles(Launch* launch) {
   if (AttributeList().present()) {
     startup.StartupInfo.cb = sizeof startup;
     e = StartWithHandleList<uint32_t>(launch, &startup);
-    if (e == ERROR_BAD_LENGTH || e == ERROR_INVALID_PARAMETER) {
+    // A system that wants the handles as 64-bit values says so with one of these.
+    if (e == ERROR_NO_SYSTEM_RESOURCES || e == ERROR_INVALID_PARAMETER) {
       e = StartWithHandleList<uint64_t>(launch, &startup);
     }
     return e;
@@ -170,6 +176,29 @@ bool AnyHandleSet(const child_process_t* child) {
     if (!IsNoHandle(handle)) return true;
   }
   return false;
+}
+
+// The system's own cmd.exe, never one found through the environment or the current directory.
+err_t CommandInterpreter(malloc_i* pool, char16_t** path) {
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return kErrPathNotFound;
+  *path = path_join(pool, reinterpret_cast<const char16_t*>(system), u"cmd.exe");
+  return *path ? kOk : kErrOutOfMemory;
+}
+
+// A batch file runs in cmd.exe, whose parser is not the standard one: it gets a line of its
+// own, or 87 when an argument cannot reach the batch file literally.
+err_t RouteBatchFile(malloc_i* pool, Launch* launch, const char16_t* const* argv) {
+  if (!is_batch_file(launch->application)) return kOk;
+  char16_t* interpreter = nullptr;
+  err_t e = CommandInterpreter(pool, &interpreter);
+  if (e == kOk) {
+    e = build_batch_command_line(pool, interpreter, launch->application, argv,
+                                 &launch->command_line);
+  }
+  launch->application = interpreter;
+  return e;
 }
 
 }  // namespace
@@ -199,14 +228,15 @@ err_t os_launch_child(child_process_t* child, const char16_t* program,
                       const char16_t* const* argv, char16_t* command_line) {
   AttributeList();  // looked up on first use
   kd_mp_c pool;
-  Launch launch{child, command_line, 0, nullptr, {}};
+  Launch launch{child, program, command_line, 0, nullptr, {}};
+  err_t e = RouteBatchFile(&pool, &launch, argv);
+  if (e != kOk) return e;
   if (child->environment.entries) {
     launch.environment = EnvironmentBlock(&pool, child->environment);
     if (!launch.environment) return kErrOutOfMemory;
     launch.flags |= kCreateUnicodeEnvironment;
   }
   if (child->no_window) launch.flags |= kCreateNoWindow;
-  err_t e;
   if (child->user) {
     e = StartWithLogon(&launch);
   } else if (AnyHandleSet(child)) {

@@ -12,7 +12,11 @@ void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 int wmain(int argc, wchar_t** argv) {
-  // Setups start from download folders where anyone can drop a DLL: load only system DLLs.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  return runner_main(argc, reinterpret_cast<const char16_t* const*>(argv));
+  auto arguments = reinterpret_cast<const char16_t* const*>(argv);
+  // Setups start from download folders where anyone can drop a DLL: load only system DLLs,
+  // or do nothing at all.
+  if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    return runner_refuse_start(argc > 0 ? arguments[0] : nullptr, GetLastError());
+  }
+  return runner_main(argc, arguments);
 }

@@ -9,7 +9,8 @@
 #     runner waits for it, removes its temporary directory and exits with the child's code
 #     (128 + 2 for a child the signal ended);
 #   - (Linux) SIGINT while the runner is still extracting: the program is never started, the
-#     runner removes what it extracted and exits with 99.
+#     runner removes what it extracted and exits with 99;
+#   - (Linux) a runner started with SIGCHLD ignored still returns its child's exit code.
 # Linux only: under Wine's headless display driver the Windows runner's box waits for a button
 # nobody can press; the Windows launch itself is covered by the win32 test programs.
 set -euo pipefail
@@ -88,6 +89,19 @@ else
 fi
 [ -z "$(ls -A "$work/tmp")" ] || fail "signals: left in the temporary folder"
 
+# ---- A caller that ignores SIGCHLD ----
+# The ignored disposition survives exec into the runner; its child's exit code must still
+# come back instead of 0.
+mkdir -p "$work/five"
+printf '#!/bin/sh\nexit 5\n' >"$work/five/five"
+"$ISORUN" sfx "$work/five" -o "$work/five-setup" --stub linux --run five >/dev/null 2>&1
+rc=0
+TMPDIR=$work/tmp python3 -c 'import os, signal, sys
+signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+os.execv(sys.argv[1], sys.argv[1:])' "$work/five-setup" </dev/null >/dev/null 2>&1 || rc=$?
+[ "$rc" -eq 5 ] || fail "ignored SIGCHLD: exit code $rc, expected the child's 5"
+[ -z "$(ls -A "$work/tmp")" ] || fail "ignored SIGCHLD: left in the temporary folder"
+
 # ---- Ctrl-C: SIGINT to the runner's process group, as a terminal sends it ----
 "$ISORUN" sfx "$work/payload" -o "$work/interruptible" --stub linux --run interruptible >/dev/null 2>&1
 for run in interruptible:7 setup:130; do
@@ -147,7 +161,7 @@ EOF
   fi
   [ -z "$(ls -A "$work/tmp")" ] || fail "ctrl-c while extracting: left in the temporary folder"
 fi
-echo "linux runner: missing program box and code, signals while the child runs, Ctrl-C, Ctrl-C while extracting"
+echo "linux runner: missing program box and code, signals while the child runs, ignored SIGCHLD, Ctrl-C, Ctrl-C while extracting"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "runner launch end to end: all checks passed"

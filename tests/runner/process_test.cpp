@@ -1,6 +1,7 @@
-// The child process object: the quoting rule, the sorted environment, the credentials split
-// and the program search as plain functions, then real children (this test program started
-// again in a helper mode) for arguments, handles, environment, exit codes, waits and kill.
+// The child process object: the quoting rules (standard and batch), the sorted environment,
+// the credentials split and the program search as plain functions, then real children (this
+// test program started again in a helper mode) for arguments, handles, environment, exit
+// codes, waits and kill.
 #include "runner/process.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,61 @@ TEST(CommandLine, ArgumentZeroIsAlwaysQuotedAndMayBeReplaced) {
   const char16_t* none[] = {nullptr};
   EXPECT_EQ(std::u16string(build_command_line(&pool, none, nullptr)), u"");
   EXPECT_EQ(std::u16string(build_command_line(&pool, none, u"p")), u"\"p\"");
+}
+
+// ---- Batch files ----
+
+TEST(BatchFile, KnownByExtensionAsTheSystemWouldReadTheName) {
+  for (const char16_t* name : {uR"(C:\t\run.cmd)", uR"(C:\t\RUN.BAT)", uR"(C:\t\Run.Cmd)", u"run.bat",
+                               uR"(C:\t\run.cmd.)", uR"(C:\t\run.bat . .)", uR"(C:\t\run.cmd::$DATA)",
+                               uR"(C:\t\run.cmdx)", u"C:/t/run.cmd"}) {
+    EXPECT_TRUE(is_batch_file(name)) << U8(name);
+  }
+  for (const char16_t* name : {uR"(C:\t\run.exe)", uR"(C:\t\cmd)", uR"(C:\t\run.cm)", uR"(C:\t.cmd\run)",
+                               uR"(C:\t\run.bat.exe)", uR"(C:\t\run.com)", u""}) {
+    EXPECT_FALSE(is_batch_file(name)) << U8(name);
+  }
+}
+
+// The batch line for run.cmd with one argument, or its error.
+std::u16string BatchLine(const char16_t* argument, err_t* error = nullptr) {
+  kd_mp_c pool;
+  const char16_t* argv[] = {u"run.cmd", argument, nullptr};
+  char16_t* line;
+  err_t e = build_batch_command_line(&pool, uR"(C:\sys\cmd.exe)", uR"(C:\t\run.cmd)", argv, &line);
+  if (error) *error = e;
+  return line ? std::u16string(line) : u"<none>";
+}
+
+TEST(BatchFile, EveryArgumentQuotedForCmdInsideOneStrippedPair) {
+  EXPECT_EQ(BatchLine(u"two words"), uR"("C:\sys\cmd.exe" /d /s /c ""C:\t\run.cmd" "two words"")");
+  // What cmd.exe takes literally inside quotes goes through as it is; so do backslashes.
+  EXPECT_EQ(BatchLine(uR"(a&b|c<d>e^f(g)h \ ,;= é)"),
+            uR"("C:\sys\cmd.exe" /d /s /c ""C:\t\run.cmd" "a&b|c<d>e^f(g)h \ ,;= é"")");
+  EXPECT_EQ(BatchLine(uR"(dir\)"), uR"("C:\sys\cmd.exe" /d /s /c ""C:\t\run.cmd" "dir\"")");
+  EXPECT_EQ(BatchLine(u""), uR"("C:\sys\cmd.exe" /d /s /c ""C:\t\run.cmd" """)");
+  kd_mp_c pool;
+  char16_t* line;
+  const char16_t* alone[] = {u"run.cmd", nullptr};
+  ASSERT_EQ(build_batch_command_line(&pool, u"cmd.exe", u"run.cmd", alone, &line), kOk);
+  EXPECT_EQ(std::u16string(line), uR"("cmd.exe" /d /s /c ""run.cmd"")");
+}
+
+TEST(BatchFile, WhatCmdActsOnInsideQuotesIsRefused) {
+  for (const char16_t* argument : {uR"(x"&echo injected>pwned.txt)", u"\"", u"%PATH%", u"100%",
+                                   u"!x!", u"line\nbreak", u"cr\r", u"tab\there", u"nul\x1f",
+                                   u"del\x7f"}) {
+    err_t e = kOk;
+    EXPECT_EQ(BatchLine(argument, &e), u"<none>") << U8(argument);
+    EXPECT_EQ(e, kErrInvalidParameter) << U8(argument);
+  }
+  // The program's own path is checked as well: cmd.exe reads it in the same line.
+  kd_mp_c pool;
+  char16_t* line;
+  const char16_t* argv[] = {u"run.cmd", u"ok", nullptr};
+  EXPECT_EQ(build_batch_command_line(&pool, u"cmd.exe", uR"(C:\100%\run.cmd)", argv, &line),
+            kErrInvalidParameter);
+  EXPECT_EQ(line, nullptr);
 }
 
 // ---- Environment ----

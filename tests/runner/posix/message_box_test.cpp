@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "runner/runner.h"
+
 TEST(PosixMessageBox, CaptionAndBodyAreOneLineEach) {
   testing::internal::CaptureStderr();
   show_message_box(u"Media Corrupt or Incomplete", u"The file \"x\" is incomplete.\n");
@@ -16,4 +18,15 @@ TEST(PosixMessageBox, CaptionAndBodyAreOneLineEach) {
             "Media Corrupt or Incomplete\nThe file \"x\" is incomplete.\n"
             "Caption\nTwo\nlines\n"
             "\n\n");
+}
+
+// A run the system's protections would not let start: its box names the program and the
+// error, and nothing else happens.
+TEST(PosixMessageBox, RefusedStartShowsTheCommandBoxAndGives99) {
+  testing::internal::CaptureStderr();
+  int code = runner_refuse_start(u"setup", kErrInvalidParameter);
+  std::string written = testing::internal::GetCapturedStderr();
+  std::erase(written, '\r');
+  EXPECT_EQ(code, kExitRunnerFailed);
+  EXPECT_EQ(written, "setup\nERROR: 87 Unable to execute command \"setup\".\n");
 }

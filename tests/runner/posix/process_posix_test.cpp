@@ -141,6 +141,19 @@ TEST(ProcessPosix, FileThatIsNoProgramGivesBadFormat) {
   EXPECT_EQ(child->child_id(child.get()), 0u);
 }
 
+// A caller that ignores SIGCHLD passes that on; the child's exit code must still come back.
+TEST(ProcessPosix, IgnoredSigchldStillGivesTheExitCode) {
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &before);
+  Owned child;
+  err_t e = LaunchHelper(child.get(), u"exit", {u"5"});
+  uint32_t code = e == kOk ? child->wait_exit(child.get()) : 0;
+  sigaction(SIGCHLD, &before, nullptr);
+  EXPECT_EQ(e, kOk);
+  EXPECT_EQ(code, 5u);
+}
+
 TEST(ProcessPosix, SignalDeathReadsAs128PlusSignal) {
   Owned child;
   ASSERT_EQ(LaunchHelper(child.get(), u"sleep"), kOk);
