@@ -296,6 +296,30 @@ struct directory_listing_t {
   char16_t path[1];         // directory_length + kMaxEntryNameUnits + 1 units
 };
 
+// A listing over a directory descriptor it takes over (closed on failure), handing out names
+// below `full` (bare names when it is null).
+static err_t ListDescriptor(int fd, const char16_t* full, directory_listing_t** listing) {
+  struct stat st;
+  DIR* dir = fstat(fd, &st) == 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    err_t e = errno_to_error(errno);
+    close(fd);
+    return e;
+  }
+  size_t length = 0;
+  auto* l = static_cast<directory_listing_t*>(
+      new_listing_block(offsetof(directory_listing_t, path), full, &length));
+  if (!l) {
+    closedir(dir);
+    return kErrOutOfMemory;
+  }
+  l->dir = dir;
+  l->device = st.st_dev;
+  l->directory_length = length;
+  *listing = l;
+  return kOk;
+}
+
 err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
                              uint32_t flags) {
   *listing = nullptr;
@@ -313,24 +337,7 @@ err_t open_directory_listing(directory_listing_t** listing, const char16_t* path
     return kErrCantResolveFilename;  // a link, refused as O_NOFOLLOW refuses one elsewhere
   }
   if (fd < 0) return name.Failure();
-  DIR* dir = fstat(fd, &st) == 0 ? fdopendir(fd) : nullptr;
-  if (!dir) {
-    e = errno_to_error(errno);
-    close(fd);
-    return e;
-  }
-  size_t length = 0;
-  auto* l = static_cast<directory_listing_t*>(
-      new_listing_block(offsetof(directory_listing_t, path), full, &length));
-  if (!l) {
-    closedir(dir);
-    return kErrOutOfMemory;
-  }
-  l->dir = dir;
-  l->device = st.st_dev;
-  l->directory_length = length;
-  *listing = l;
-  return kOk;
+  return ListDescriptor(fd, full, listing);
 }
 
 err_t next_directory_entry(directory_listing_t* listing, const char16_t** path, size_t* length,
@@ -494,26 +501,10 @@ err_t delete_held_directory(file_handle_t directory, const char16_t* path) {
 err_t open_directory_listing_of(directory_listing_t** listing, file_handle_t directory) {
   *listing = nullptr;
   int fd = fcntl(AsDescriptor(directory), F_DUPFD_CLOEXEC, 3);
-  struct stat st;
-  DIR* dir = fd >= 0 && fstat(fd, &st) == 0 ? fdopendir(fd) : nullptr;
-  if (!dir) {
-    err_t e = errno_to_error(errno);
-    if (fd >= 0) close(fd);
-    return e;
-  }
-  size_t length = 0;
-  auto* l = static_cast<directory_listing_t*>(
-      new_listing_block(offsetof(directory_listing_t, path), nullptr, &length));
-  if (!l) {
-    closedir(dir);
-    return kErrOutOfMemory;
-  }
-  rewinddir(dir);  // the duplicate shares the directory's reading position
-  l->dir = dir;
-  l->device = st.st_dev;
-  l->directory_length = length;
-  *listing = l;
-  return kOk;
+  if (fd < 0) return errno_to_error(errno);
+  err_t e = ListDescriptor(fd, nullptr, listing);
+  if (e == kOk) rewinddir((*listing)->dir);  // the duplicate shares the reading position
+  return e;
 }
 
 err_t open_entry_to_delete(file_handle_t* entry, bool* enter, file_handle_t parent,

@@ -442,6 +442,22 @@ struct directory_listing_t {
   char16_t path[1];         // directory_length + kMaxEntryNameUnits + 1 units
 };
 
+// A listing over a directory handle it takes over (closed on failure), handing out names
+// below `full` (bare names when it is null).
+static err_t ListHandle(HANDLE h, const char16_t* full, directory_listing_t** listing) {
+  size_t length = 0;
+  auto* l = static_cast<directory_listing_t*>(
+      new_listing_block(offsetof(directory_listing_t, path), full, &length));
+  if (!l) {
+    NtClose(h);
+    return kErrOutOfMemory;
+  }
+  l->handle = h;
+  l->directory_length = length;
+  *listing = l;
+  return kOk;
+}
+
 err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
                              uint32_t flags) {
   *listing = nullptr;
@@ -461,18 +477,11 @@ err_t open_directory_listing(directory_listing_t** listing, const char16_t* path
       e = kErrCantResolveFilename;
     }
   }
-  size_t length = 0;
-  auto* l = e == kOk ? static_cast<directory_listing_t*>(new_listing_block(
-                           offsetof(directory_listing_t, path), name.full(), &length))
-                     : nullptr;
-  if (!l) {
+  if (e != kOk) {
     NtClose(h);
-    return e != kOk ? e : kErrOutOfMemory;
+    return e;
   }
-  l->handle = h;
-  l->directory_length = length;
-  *listing = l;
-  return kOk;
+  return ListHandle(h, name.full(), listing);
 }
 
 err_t next_directory_entry(directory_listing_t* listing, const char16_t** path, size_t* length,
@@ -682,17 +691,7 @@ err_t open_directory_listing_of(directory_listing_t** listing, file_handle_t dir
                        DUPLICATE_SAME_ACCESS)) {
     return GetLastError();
   }
-  size_t length = 0;
-  auto* l = static_cast<directory_listing_t*>(
-      new_listing_block(offsetof(directory_listing_t, path), nullptr, &length));
-  if (!l) {
-    NtClose(h);
-    return kErrOutOfMemory;
-  }
-  l->handle = h;
-  l->directory_length = length;
-  *listing = l;
-  return kOk;
+  return ListHandle(h, nullptr, listing);
 }
 
 err_t open_entry_to_delete(file_handle_t* entry, bool* enter, file_handle_t parent,
