@@ -98,9 +98,7 @@ err_t StreamReader::NextSector() {
     std::memset(buffer_, 0, sizeof buffer_);
     return kOk;
   }
-  // Past the image only zeros follow, and zeros hold no directory entry in either format: a
-  // directory claiming gigabytes beyond the image ends here instead of being read as zeros.
-  if (sector_ >= media_->sector_count()) return kErrHandleEof;
+  // Expansion never starts on a directory whose runs pass the image's end (InsideImage).
   return media_->ReadImage(sector_ * kSectorSize, buffer_, kSectorSize);
 }
 
