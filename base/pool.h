@@ -5,6 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
+// count objects of `unit` bytes as a size_t; false when that does not fit. Sizes computed
+// from counts read off a disc go through here before they are allocated: on a 32-bit build a
+// count of 2^29 eight-byte entries would otherwise wrap to a small block.
+inline bool ArrayBytes(uint64_t count, size_t unit, size_t* bytes) {
+  if (unit != 0 && count > SIZE_MAX / unit) return false;
+  *bytes = size_t(count) * unit;
+  return true;
+}
+
 // One operation: allocate n zero-filled bytes, or nullptr.
 class malloc_i {
  public:

@@ -6,12 +6,14 @@
 #include <new>
 
 #include "base/endian.h"
+#include "base/pool.h"
 #include "base/text.h"
 #include "base/thread.h"
 #include "image/crc32.h"
 #include "image/decompressor.h"
 #include "image/format.h"
 #include "image/hasher.h"
+#include "image/patch_map.h"
 #include "image/source.h"
 
 namespace ciso {
@@ -41,12 +43,6 @@ struct Part {
   uint64_t slice_start;
   uint64_t slice_end;
   uint64_t logical;
-};
-
-struct Patch {
-  uint64_t start;
-  uint64_t end;
-  const uint8_t* payload;
 };
 
 struct CacheEntry {
@@ -168,7 +164,6 @@ class CisoReader final : public IsoReader {
   void Settle(AheadSlot* slot);
   bool TakeAhead(uint64_t block, CacheEntry** entry);
   void FreeAheadSlots();
-  void ApplyPatches(uint64_t offset, uint8_t* destination, uint32_t count) const;
 
   ImageSource* source_;
   char16_t* path_;
@@ -197,11 +192,12 @@ class CisoReader final : public IsoReader {
   uint32_t size_table_size_ = 0;
   uint32_t patch_table_size_ = 0;
   uint64_t* offsets_ = nullptr;
+  size_t offsets_bytes_ = 0;
   uint8_t* hashes_ = nullptr;
   uint8_t* sizes_ = nullptr;
   uint8_t* patch_table_ = nullptr;
-  Patch* patches_ = nullptr;
-  uint32_t patch_count_ = 0;
+  uint32_t patch_count_ = 0;  // "ptch" records in the table
+  PatchMap patches_;
   CisoHasher* hasher_ = nullptr;
   CisoDecompressor* decompressor_ = nullptr;
   uint8_t* stored_ = nullptr;
@@ -478,10 +474,15 @@ err_t CisoReader::ReadTables() {
   if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull) return kErrUnknownRevision;
   size_table_size_ = static_cast<uint32_t>(size_table);
   hash_table_size_ = static_cast<uint32_t>(hash_table);
+  // The offsets table holds block count + 1 entries of 8 bytes: from 2^29 blocks on, more
+  // than a 32-bit build can address.
+  if (decompressor_ && !ArrayBytes(block_count_ + 1, sizeof(uint64_t), &offsets_bytes_)) return kErrUnknownRevision;
   // The tables must lie inside the data stream; checked before anything is allocated, so a
   // forged count cannot ask for gigabytes.
   uint64_t tables = size_table + hash_table + patch_table_size_;
   if (tables > stream_length_) return kErrBadFormat;
+  // Stored blocks are all a full block long: with the tables they make up the stream exactly.
+  if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_) return kErrBadFormat;
   hashes_ = static_cast<uint8_t*>(std::malloc(hash_table_size_ + 1));
   sizes_ = static_cast<uint8_t*>(std::malloc(size_table_size_ + 1));
   patch_table_ = static_cast<uint8_t*>(std::malloc(patch_table_size_ + 1));
@@ -525,7 +526,7 @@ err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
 
 // Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
 err_t CisoReader::BuildOffsets() {
-  offsets_ = static_cast<uint64_t*>(std::malloc(sizeof(uint64_t) * (block_count_ + 1)));
+  offsets_ = static_cast<uint64_t*>(std::malloc(offsets_bytes_));
   if (!offsets_) return kErrOutOfMemory;
   offsets_[0] = 0;
   for (uint64_t b = 0; b < block_count_; ++b) {
@@ -537,27 +538,41 @@ err_t CisoReader::BuildOffsets() {
   return total == stream_length_ ? kOk : kErrBadFormat;
 }
 
+// The "ptch" records, in table order, become the patch map.
 err_t CisoReader::ParsePatches() {
+  PatchRange* records = nullptr;
   uint32_t capacity = 0;
-  for (uint64_t at = 0; at + kPatchHeaderSize <= patch_table_size_;) {
+  err_t e = kOk;
+  for (uint64_t at = 0; e == kOk && at + kPatchHeaderSize <= patch_table_size_;) {
     const uint8_t* record = patch_table_ + at;
     uint32_t length = LoadLe32(record + kPatchLength);
     if (length == 0) break;
     uint64_t offset = LoadLe64(record + kPatchOffset);
     uint64_t payload_end = at + kPatchHeaderSize + length;
-    if (payload_end > patch_table_size_ || offset + length < offset) return kErrBadFormat;
+    if (payload_end > patch_table_size_ || offset + length < offset) {
+      e = kErrBadFormat;
+      break;
+    }
     if (std::memcmp(record + kPatchTagAt, kPatchTag, 4) == 0) {
       if (patch_count_ == capacity) {
         capacity += capacity / 4 + 3;
-        auto* grown = static_cast<Patch*>(std::realloc(patches_, sizeof(Patch) * capacity));
-        if (!grown) return kErrOutOfMemory;
-        patches_ = grown;
+        size_t bytes = 0;
+        auto* grown = ArrayBytes(capacity, sizeof(PatchRange), &bytes)
+                          ? static_cast<PatchRange*>(std::realloc(records, bytes))
+                          : nullptr;
+        if (!grown) {
+          e = kErrOutOfMemory;
+          break;
+        }
+        records = grown;
       }
-      patches_[patch_count_++] = {offset, offset + length, record + kPatchHeaderSize};
+      records[patch_count_++] = {offset, offset + length, record + kPatchHeaderSize};
     }
     at = AlignUp(payload_end);
   }
-  return kOk;
+  if (e == kOk) e = patches_.Build(records, patch_count_);
+  std::free(records);
+  return e;
 }
 
 // ---- Reading ----
@@ -811,20 +826,10 @@ err_t CisoReader::ReadDirect(uint64_t offset, uint8_t* destination, uint32_t cou
   return kOk;
 }
 
-void CisoReader::ApplyPatches(uint64_t offset, uint8_t* destination, uint32_t count) const {
-  uint64_t end = offset + count < offset ? UINT64_MAX : offset + count;
-  for (uint32_t i = 0; i < patch_count_; ++i) {
-    const Patch& patch = patches_[i];
-    uint64_t from = patch.start > offset ? patch.start : offset;
-    uint64_t to = patch.end < end ? patch.end : end;
-    if (from < to) std::memcpy(destination + (from - offset), patch.payload + (from - patch.start), to - from);
-  }
-}
-
 err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {
   auto* dst = static_cast<uint8_t*>(destination);
   err_t e = hasher_ || decompressor_ ? ReadCached(offset, dst, count) : ReadDirect(offset, dst, count);
-  if (e == kOk && dst) ApplyPatches(offset, dst, count);
+  if (e == kOk && dst) patches_.Apply(offset, dst, count);
   return e;
 }
 
@@ -847,7 +852,7 @@ void CisoReader::Destroy() {
   }
   for (void* p : {static_cast<void*>(path_), static_cast<void*>(key_chunk_), static_cast<void*>(offsets_),
                   static_cast<void*>(hashes_), static_cast<void*>(sizes_), static_cast<void*>(patch_table_),
-                  static_cast<void*>(patches_), static_cast<void*>(stored_), static_cast<void*>(scratch_)})
+                  static_cast<void*>(stored_), static_cast<void*>(scratch_)})
     std::free(p);
   if (hasher_) hasher_->Destroy();
   if (decompressor_) decompressor_->Destroy();

@@ -163,7 +163,9 @@ err_t CfsVolume::GetInfo(uint64_t* time, char16_t** label) {
 }
 
 void CfsVolume::ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) {
-  if (media_->ReadImage(item->position, buffer, kEarFixedPart) == kOk) {
+  if (err_t e = media_->ReadImage(item->position, buffer, kEarFixedPart)) {
+    item->entry->damage = e;
+  } else {
     item->entry->creation_time = IsoLongDate(buffer + kEarCreationDate);
     item->entry->modification_time = IsoLongDate(buffer + kEarModificationDate);
   }
@@ -215,12 +217,14 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
       e = stream.Align(kSectorSize);
       if (e == kOk) e = stream.Read(record, 1, &position);
     }
+    if (e == kErrHandleEof) break;  // the directory's data ends between records
     if (e == kOk && record[kDrLength] <= kDrIdentifier) e = kErrBadFormat;
     if (e == kOk) e = stream.Read(record + 1, record[kDrLength] - 1u);
+    if (e == kErrHandleEof) e = kErrBadFormat;  // a record cut off by the directory's end
     uint32_t id_length = e == kOk ? record[kDrIdentifierLength] : 0;
     if (e == kOk && kDrIdentifier + id_length > record[kDrLength]) e = kErrBadFormat;
     if (e != kOk) {
-      result = e == kErrHandleEof ? kOk : e;
+      result = e;
       break;
     }
     const uint8_t* id = record + kDrIdentifier;

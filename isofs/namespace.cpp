@@ -98,9 +98,7 @@ err_t StreamReader::NextSector() {
     std::memset(buffer_, 0, sizeof buffer_);
     return kOk;
   }
-  // Past the image only zeros follow, and zeros hold no directory entry in either format: a
-  // directory claiming gigabytes beyond the image ends here instead of being read as zeros.
-  if (sector_ >= media_->sector_count()) return kErrHandleEof;
+  // Expansion never starts on a directory whose runs pass the image's end (InsideImage).
   return media_->ReadImage(sector_ * kSectorSize, buffer_, kSectorSize);
 }
 
@@ -223,6 +221,7 @@ err_t Media::AddChild(Entry* parent, Volume* volume, const char* name, uint32_t 
   if (FindChild(parent, name, short_length) && short_length < full_length) length = full_length;
   Entry* e = NewEntry(volume, name, length, file_index, type);
   if (!e) return kErrOutOfMemory;
+  e->parent = parent;
   // Equal names stay side by side in the order they came.
   rb_insert(&parent->children, &e->sibling_link, CompareChildren);
   *out = e;
@@ -244,6 +243,37 @@ err_t Media::AppendRun(Entry* entry, uint32_t start_sector, uint32_t sector_coun
 
 // ---- Expansion and the pending queue -------------------------------------------------------
 
+namespace {
+
+// A directory's data must lie inside the image: one claiming more would otherwise be read
+// sector by sector up to the image's end.
+bool InsideImage(const Entry* directory, uint32_t sector_count) {
+  if (directory->size > uint64_t(sector_count) * kSectorSize) return false;
+  for (const Run* run = directory->last_run ? &directory->first_run : nullptr; run; run = run->next) {
+    if (run->start_sector != 0 && uint64_t(run->start_sector) + run->sector_count > sector_count) return false;
+  }
+  return true;
+}
+
+// A directory whose data is that of one of its ancestors contains itself: expanding it would
+// go on for ever.
+bool LoopsBack(const Entry* directory) {
+  uint32_t start = directory->last_run ? directory->first_run.start_sector : 0;
+  if (start == 0) return false;
+  for (const Entry* a = directory->parent; a; a = a->parent) {
+    if (a->volume == directory->volume && a->last_run && a->first_run.start_sector == start) return true;
+  }
+  return false;
+}
+
+// What expanding the entry met: 0 for a directory read whole (or an entry that is none).
+err_t ExpansionError(const Entry* entry) {
+  uint32_t status = entry->expansion_status;
+  return status == kErrNoMoreFiles || status == kErrInvalidParameter ? kOk : status;
+}
+
+}  // namespace
+
 void Media::Expand(Entry* directory) {
   if (directory->expansion_status != 0) return;
   directory->expansion_status = kErrInvalidParameter;
@@ -252,6 +282,10 @@ void Media::Expand(Entry* directory) {
   if (!directory->volume) return;
   if (directory->damage) {
     directory->expansion_status = directory->damage;
+    return;
+  }
+  if (!InsideImage(directory, sector_count_) || LoopsBack(directory)) {
+    directory->expansion_status = kErrBadFormat;
     return;
   }
   bool run_queue = false;
@@ -345,6 +379,7 @@ err_t Media::Lookup(const SePathComponent* components, uint32_t count, uint64_t 
     Entry* child = nullptr;
     if (at->type == kSeTypeDirectory) {
       Expand(at);
+      if (err_t e = ExpansionError(at)) return e;
       const SePathComponent& c = components[i];
       if (c.utf8_name) child = FindChild(at, c.utf8_name, c.utf8_length);
     }
@@ -462,7 +497,11 @@ err_t Media::List(uint64_t directory_id, uint64_t stream_id, SeListResult* recei
     rblink_t* first = rb_first(&directory->children);
     stream->next = first ? EntryOfSibling(first) : nullptr;
   }
+  // A directory read only in part, or an entry whose structures are unsound, fails the
+  // listing: a caller never takes a short listing for the whole directory.
+  if (err_t e = ExpansionError(stream->directory)) return e;
   while (Entry* child = stream->next) {
+    if (child->damage) return child->damage;
     SeEntryInfo info;
     FillInfo(child, child->type == kSeTypeFile, &info);
     bool more = false;

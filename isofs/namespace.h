@@ -36,6 +36,7 @@ struct Entry {
   rblink_t registry_link;  // first: the id registry casts links back to entries
   rblink_t sibling_link;
   rbtree_t children;
+  Entry* parent;  // null for ".$media"; expansion checks the ancestors for loops
   Volume* volume;
   Run first_run;
   Run* last_run;      // null while the entry has no run
@@ -46,7 +47,8 @@ struct Entry {
   uint64_t modification_time;
   uint64_t size;
   uint32_t expansion_status;  // 0 untried, 87 not a directory, 18 expanded, else the error
-  uint32_t damage;            // non-zero: the on-disc structures were unsound; reads fail so
+  uint32_t damage;            // non-zero: its on-disc structures were unsound; listing, reading
+                              // or expanding the entry fails with this code
   uint16_t data_offset;
   uint16_t name_length;
   uint8_t type;

@@ -293,22 +293,29 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
   char name[kNameBytes];
   for (;;) {
     uint64_t position = 0;
-    if (stream.Read(fid, sizeof fid, &position) != kOk) return kOk;
-    if (TagOf(fid) != kTagFileIdentifier) return kOk;
+    if (stream.consumed() == directory->size) return kOk;  // the last descriptor is read
+    err_t e = stream.Read(fid, sizeof fid, &position);
+    if (e == kOk && TagOf(fid) != kTagFileIdentifier) e = kErrBadFormat;
     uint32_t id_length = fid[kFidIdentifierLength];
-    if (stream.Skip(LoadLe16(fid + kFidImplementationUseLength)) != kOk ||
-        stream.Read(identifier, id_length) != kOk || stream.Align(4) != kOk)
-      return kOk;
+    if (e == kOk) e = stream.Skip(LoadLe16(fid + kFidImplementationUseLength));
+    if (e == kOk) e = stream.Read(identifier, id_length);
+    if (e == kOk) {
+      // Padding to 4 bytes may be cut short by the directory's end.
+      err_t align = stream.Align(4);
+      if (align != kErrHandleEof || stream.consumed() < directory->size) e = align;
+    }
+    if (e != kOk) return e == kErrHandleEof ? kErrBadFormat : e;
     uint8_t characteristics = fid[kFidCharacteristics];
     if ((characteristics & kFidParent) || id_length == 0) continue;
     uint32_t length = uint32_t(DecodeIdentifier(identifier, id_length, name, sizeof name));
     if (length == 0) continue;
     Entry* child;
     uint8_t type = characteristics & kFidDirectory ? kSeTypeDirectory : kSeTypeFile;
-    if (err_t e = media_->AddChild(directory, this, name, length, length, position + 1, type, &child))
-      return e;
-    // Without its work item the child stays without attributes or data.
-    QueueIcb(child, fid + kFidIcb);
+    if (err_t error = media_->AddChild(directory, this, name, length, length, position + 1, type, &child))
+      return error;
+    // A child whose ICB maps nowhere is marked unsound: listing or reading it fails.
+    err_t error = QueueIcb(child, fid + kFidIcb);
+    if (error && !child->damage) return error;
   }
 }
 
@@ -334,7 +341,10 @@ void UdfVolume::ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n) {
 bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, uint32_t n) {
   Entry* e = item->entry;
   if (e->data_offset != 0) return false;
-  if (item->ad_type > kExtendedAd) return false;
+  if (item->ad_type > kExtendedAd) {
+    e->damage = kErrBadFormat;
+    return false;
+  }
   uint32_t size = kAdSizes[item->ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
     const uint8_t* ad = area + at;
@@ -390,6 +400,8 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
       if (file_type != 250 && file_type != 251) ad_length = 0;
       break;
   }
+  // Attributes or descriptors that do not fit the entry's sector leave it without its data.
+  if (uint64_t(layout.area) + ea_length + ad_length > kSectorSize) e->damage = kErrBadFormat;
   if (ea_length < kSectorSize && layout.area + ea_length <= kSectorSize) {
     if (ea_length && !e->creation_time) {
       const uint8_t* ea = f + layout.area;
@@ -479,8 +491,16 @@ void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buf
   for (uint32_t i = 0; i < count; ++i) {
     uint8_t* s = sectors[slot];
     uint32_t sector = item->icb_sector + i;
-    if (media_->ReadImage(uint64_t(sector) * kSectorSize, s, kSectorSize) != kOk) break;
+    if (err_t error = media_->ReadImage(uint64_t(sector) * kSectorSize, s, kSectorSize)) {
+      e->damage = error;
+      break;
+    }
     uint16_t tag = TagOf(s);
+    // An entry's ICB or allocation extent that starts with no descriptor at all leaves the
+    // entry without its data. Extended attributes are extras: the entry does without them.
+    if (i == 0 && !item->attributes && tag != kTagAllocationExtent && tag != kTagFileEntry &&
+        tag != kTagExtendedFileEntry && tag != kTagIndirectEntry)
+      e->damage = kErrBadFormat;
     if (tag == kTagAllocationExtent) {
       if (!item->attributes) {
         uint32_t n = LoadLe32(s + kAedLength);
@@ -676,7 +696,9 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   }
   media_->RunPendingQueue();
   for (uint32_t i = 0; i < q->maps; ++i) {
-    if (metadata[i]) start_[i] = metadata[i]->last_run ? metadata[i]->first_run.start_sector : 0;
+    if (!metadata[i]) continue;
+    if (metadata[i]->damage) return metadata[i]->damage;
+    start_[i] = metadata[i]->last_run ? metadata[i]->first_run.start_sector : 0;
   }
 
   if (!q->have_file_set) return kErrBadFormat;

@@ -29,7 +29,7 @@ struct Output {
 // Writes one file; a failure is reported and ends the command.
 int CatOne(const Invocation& inv, SeVolume* volume, const MediaPath& path, Output& out) {
   SeLookupResult r;
-  if (err_t e = path.Lookup(volume, 1, &r)) return Fail(inv, e, path.Text() + ": no such file");
+  if (err_t e = path.Lookup(volume, 1, &r)) return Fail(inv, e, MediaFailure(e, path.Text()));
   int result = kExitOk;
   if (r.info.type != kSeTypeFile) result = Fail(inv, kErrDirectory, path.Text() + " is a directory");
   for (uint64_t at = 0; result == kExitOk && at < r.info.size;) {
@@ -42,7 +42,7 @@ int CatOne(const Invocation& inv, SeVolume* volume, const MediaPath& path, Outpu
     uint32_t got = 0;
     err_t e = volume->Read(r.node_id, at, out.bytes.data() + out.fill, want, &got);
     if (e == kOk && got == 0) e = kErrHandleEof;
-    if (e) result = Fail(inv, e, "cannot read " + path.Text());
+    if (e) result = Fail(inv, e, MediaFailure(e, path.Text()));
     out.fill += got;
     at += got;
   }

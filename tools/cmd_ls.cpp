@@ -10,8 +10,8 @@
 namespace tool {
 namespace {
 
-// Directories nested deeper than this end the walk: a directory that contains itself twice
-// would otherwise double the work at every level.
+// Directories nested deeper than this end the walk with an error: an image can nest them far
+// deeper than anyone reads.
 constexpr int kMaxDepth = 64;
 
 struct Lister {
@@ -20,7 +20,6 @@ struct Lister {
   uint64_t next_id = 1;
   int result = kExitOk;
   const Invocation* inv;
-  bool too_deep = false;
 
   void Print(const std::string& shown, const SeLookupResult& r) {
     if (!long_form) {
@@ -34,32 +33,30 @@ struct Lister {
   }
 
   // Lists the directory at `path` (already looked up as `id`); `prefix` leads every name shown.
-  void Directory(const MediaPath& path, uint64_t id, const std::string& prefix, int depth) {
+  // The first failure is reported and ends the whole walk: a listing is whole or it fails.
+  bool Directory(const MediaPath& path, uint64_t id, const std::string& prefix, int depth) {
     std::vector<std::string> names;
     if (all && path.parts().empty()) names.push_back(".$media");
-    if (err_t e = ListDirectory(volume, id, next_id++, &names)) {
-      result = Fail(*inv, e, "cannot list " + (path.Text().empty() ? "/" : path.Text()));
-      return;
-    }
+    if (err_t e = ListDirectory(volume, id, next_id++, &names)) return Failed(e, path.Text());
     for (const std::string& name : names) {
       MediaPath child = path.Child(name);
       SeLookupResult r;
-      if (err_t e = child.Lookup(volume, next_id++, &r)) {
-        result = Fail(*inv, e, "cannot look up " + child.Text());
-        continue;
-      }
+      if (err_t e = child.Lookup(volume, next_id++, &r)) return Failed(e, child.Text());
       Print(prefix + name, r);
+      bool ok = true;
       if (recursive && r.info.type == kSeTypeDirectory) {
-        if (depth < kMaxDepth) {
-          Directory(child, r.node_id, prefix + name + "/", depth + 1);
-        } else {
-          result = Fail(*inv, kErrStackOverflow, child.Text() + " is nested too deeply, listing ends");
-          too_deep = true;
-        }
+        ok = depth < kMaxDepth ? Directory(child, r.node_id, prefix + name + "/", depth + 1)
+                               : Failed(kErrStackOverflow, child.Text());
       }
       volume->Forget(r.node_id, ~uint64_t{0});
-      if (too_deep) return;
+      if (!ok) return false;
     }
+    return true;
+  }
+
+  bool Failed(err_t e, const std::string& path) {
+    result = Fail(*inv, e, MediaFailure(e, path));
+    return false;
   }
 };
 
@@ -71,7 +68,7 @@ int RunLs(const Invocation& inv) {
   MediaPath path(inv.args.size() > 1 ? inv.args[1] : "");
   SeLookupResult r;
   if (err_t e = path.Lookup(volume, lister.next_id++, &r)) {
-    lister.result = Fail(inv, e, path.Text() + ": no such file or directory");
+    lister.Failed(e, path.Text());
   } else if (r.info.type == kSeTypeDirectory) {
     lister.Directory(path, r.node_id, "", 0);
   } else {

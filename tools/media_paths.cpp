@@ -46,6 +46,23 @@ err_t MediaPath::Lookup(SeVolume* volume, uint64_t node_id, SeLookupResult* resu
   return volume->Lookup(components.data(), uint32_t(components.size()), node_id, result, nullptr);
 }
 
+std::string MediaFailure(err_t e, const std::string& path) {
+  const std::string shown = path.empty() ? "/" : path;
+  switch (e) {
+    case kErrFileNotFound:
+    case kErrPathNotFound:
+      return shown + ": no such file or directory";
+    case kErrBadFormat:
+    case kErrHandleEof:
+    case kErrUnknownRevision:
+      return shown + " cannot be read whole: the image is corrupt or incomplete";
+    case kErrStackOverflow:
+      return shown + " cannot be read whole: its structures nest or chain beyond the bound";
+    default:
+      return "cannot read " + shown;
+  }
+}
+
 err_t ListDirectory(SeVolume* volume, uint64_t directory_id, uint64_t stream_id,
                     std::vector<std::string>* names) {
   class One final : public SeListResult {

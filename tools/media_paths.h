@@ -28,6 +28,9 @@ class MediaPath {
   std::vector<std::string> parts_;
 };
 
+// What a failed lookup, listing or read of `path` inside the image means, as a message.
+std::string MediaFailure(err_t e, const std::string& path);
+
 // The names of a directory one List call at a time, as extraction takes them.
 err_t ListDirectory(SeVolume* volume, uint64_t directory_id, uint64_t stream_id,
                     std::vector<std::string>* names);

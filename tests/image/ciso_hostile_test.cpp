@@ -146,6 +146,24 @@ TEST(CisoHostile, Geometry) {
   EXPECT_EQ(OpenWithTrailer([](uint8_t* t) { StoreLe32(t + ciso::kPatchTableSize, 0x7FFFFFE0u); }), kErrBadFormat);
 }
 
+// From 2^29 - 1 blocks on, the offsets table (block count + 1 entries of 8 bytes) needs 2^32
+// bytes or more: a 32-bit build refuses the count before anything is allocated, where it once
+// wrapped to a table of a few bytes and wrote past it. A 64-bit build finds that the tables
+// cannot fit the data stream.
+TEST(CisoHostile, BlockCountsBeyondA32BitAddressSpace) {
+  const bool narrow = sizeof(size_t) == 4;
+  auto with_count = [](uint64_t count) {
+    return OpenWithTrailer([count](uint8_t* t) { StoreLe64(t + ciso::kBlockCount, count); });
+  };
+  EXPECT_EQ(with_count(0x1FFFFFFEull), kErrBadFormat);  // 2^32 - 8 bytes of offsets: addressable
+  EXPECT_EQ(with_count(0x1FFFFFFFull), narrow ? kErrUnknownRevision : kErrBadFormat);
+  EXPECT_EQ(with_count(0x20000000ull), narrow ? kErrUnknownRevision : kErrBadFormat);
+  EXPECT_EQ(with_count(0x3FFFFFF0ull), narrow ? kErrUnknownRevision : kErrBadFormat);
+  // A stored container has no offsets table, but its full-size blocks must fill the stream.
+  EXPECT_EQ(OpenWithTrailer([](uint8_t* t) { StoreLe64(t + ciso::kBlockCount, 0x20000000ull); }, ciso::kStored),
+            kErrBadFormat);
+}
+
 TEST(CisoHostile, Methods) {
   EXPECT_EQ(OpenWithTrailer([](uint8_t* t) { t[ciso::kHashMethod] = 3; }), kErrUnknownRevision);
   EXPECT_EQ(OpenWithTrailer([](uint8_t* t) { t[ciso::kEncryptionMethod] = 1; }), kErrUnknownRevision);

@@ -144,7 +144,8 @@ TEST(CfsDates, InvalidDatesAreUnknown) {
   EXPECT_EQ(infos[2].modification_time, 0u);
 }
 
-TEST(CfsDamage, ShortRecordEndsTheDirectoryKeepingWhatCameBefore) {
+// A directory read in part fails its listing, whatever came before the damage.
+TEST(CfsDamage, ShortRecordFailsTheDirectory) {
   Image img(40);
   PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
   PutDirectory(img, 20, kSector, {File("A;1"), File("B;1"), File("C;1")});
@@ -153,10 +154,10 @@ TEST(CfsDamage, ShortRecordEndsTheDirectoryKeepingWhatCameBefore) {
   for (int i = 0; i < 4; ++i) p += p[0];
   p[0] = 20;
   Opened m(img.bytes);
-  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(ListNames(m.volume, ""), std::vector<std::string>{"<error 11>"});
 }
 
-TEST(CfsDamage, IdentifierPastTheRecordEndsTheDirectory) {
+TEST(CfsDamage, IdentifierPastTheRecordFailsTheDirectory) {
   Image img(40);
   PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
   PutDirectory(img, 20, kSector, {File("A;1"), File("B;1")});
@@ -164,7 +165,7 @@ TEST(CfsDamage, IdentifierPastTheRecordEndsTheDirectory) {
   for (int i = 0; i < 3; ++i) p += p[0];
   p[32] = 200;
   Opened m(img.bytes);
-  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"A"}));
+  EXPECT_EQ(ListNames(m.volume, ""), std::vector<std::string>{"<error 11>"});
 }
 
 TEST(CfsDamage, ExtentsPastTheImageReadAsZeros) {
@@ -173,19 +174,42 @@ TEST(CfsDamage, ExtentsPastTheImageReadAsZeros) {
   EXPECT_EQ(ReadFile(m.volume, "HOLE"), Bytes(100, 0));
 }
 
-TEST(CfsDamage, DirectoryReachingPastTheImageEndsThere) {
+// A directory claiming more than the image holds fails at once instead of being read sector by
+// sector up to the image's end; a lookup through it fails the same way.
+TEST(CfsDamage, DirectoryReachingPastTheImageFails) {
   Image img(40);
   PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
   PutDirectory(img, 20, kSector, {{"HUGE", 38, 0xFFFFF800u, 2}});
   PutDirectory(img, 38, kSector, {File("A;1"), File("B;1")});
   Opened m(img.bytes);
-  EXPECT_EQ(ListNames(m.volume, "HUGE"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(ListNames(m.volume, "HUGE"), std::vector<std::string>{"<error 11>"});
+  SeLookupResult r;
+  EXPECT_EQ(LookupPath(m.volume, "HUGE/A", 5, &r), kErrBadFormat);
+  Image far(40);
+  PutVolumeDescriptor(far, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(far, 20, kSector, {{"FAR", 39, 2 * kSector, 2}});  // its second sector is past the end
+  PutDirectory(far, 39, kSector, {File("A;1")});
+  Opened n(far.bytes);
+  EXPECT_EQ(ListNames(n.volume, "FAR"), std::vector<std::string>{"<error 11>"});
 }
 
-TEST(CfsDamage, DirectoryContainingItselfIsExpandedLazily) {
+// A directory record pointing back at an ancestor (here the root, and one level further down)
+// makes a directory that contains itself: expanding it fails instead of going on for ever.
+TEST(CfsDamage, DirectoryPointingBackAtAnAncestorFails) {
   Opened m(OneDirectory({{"LOOP", 20, kSector, 2}}));
-  std::string path = "LOOP";
-  for (int depth = 0; depth < 30; ++depth) path += "/LOOP";
   SeLookupResult r;
-  EXPECT_EQ(LookupPath(m.volume, path, 5, &r), kOk);
+  EXPECT_EQ(LookupPath(m.volume, "LOOP", 5, &r), kOk);
+  m.volume->Forget(5, ~uint64_t{0});
+  EXPECT_EQ(LookupPath(m.volume, "LOOP/LOOP/LOOP", 5, &r), kErrBadFormat);
+  EXPECT_EQ(ListNames(m.volume, "LOOP"), std::vector<std::string>{"<error 11>"});
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {{"A", 22, kSector, 2}, {"B", 24, kSector, 2}});
+  PutDirectory(img, 22, kSector, {{"C", 23, kSector, 2}});
+  PutDirectory(img, 23, kSector, {{"UP", 22, kSector, 2}});  // back to A
+  PutDirectory(img, 24, kSector, {{"SAME", 22, kSector, 2}});  // A's data, but not an ancestor
+  Opened n(img.bytes);
+  EXPECT_EQ(ListNames(n.volume, "A/C"), std::vector<std::string>{"UP"});
+  EXPECT_EQ(ListNames(n.volume, "A/C/UP"), std::vector<std::string>{"<error 11>"});
+  EXPECT_EQ(ListNames(n.volume, "B/SAME"), std::vector<std::string>{"C"});
 }

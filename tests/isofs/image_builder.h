@@ -407,13 +407,14 @@ class Collect final : public SeListResult {
   int ends = 0;
 };
 
-// The names of a directory (looked up under `id`, listed on stream 1, then forgotten).
+// The names of a directory (looked up under `id`, listed on stream 1, then forgotten); a
+// listing that fails ends with "<error N>".
 inline std::vector<std::string> ListNames(SeVolume* v, const std::string& path, uint64_t id = 900,
                                           std::vector<SeEntryInfo>* infos = nullptr) {
   SeLookupResult r;
   if (LookupPath(v, path, id, &r) != kOk) return {"<lookup failed>"};
   Collect c;
-  v->List(r.node_id, 1, &c);
+  if (err_t e = v->List(r.node_id, 1, &c)) c.names.push_back("<error " + std::to_string(e) + ">");
   v->Forget(r.node_id, ~uint64_t{0});
   if (infos) *infos = c.infos;
   return c.names;

@@ -342,9 +342,54 @@ TEST(UdfAttributes, AttributeIcbHoldingAFileEntry) {
   EXPECT_EQ(r.info.attributes, 0);
 }
 
-TEST(UdfDamage, BadTagEndsTheDirectory) {
+TEST(UdfDamage, BadTagFailsTheDirectory) {
   Tree t;
   t.img.At(kStart + 2, 40 + 48)[4] ^= 1;  // the third FID's checksum
   Opened m(t.img.bytes);
-  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"hello.txt"}));
+  EXPECT_EQ(ListNames(m.volume, ""), std::vector<std::string>{"<error 11>"});
+}
+
+// Entries whose structures are unsound are not taken as empty files: reading them, and any
+// listing that reaches them, fails with 11, while the rest of the tree stays reachable.
+TEST(UdfDamage, UnsoundEntriesFailTheirReadsAndListings) {
+  struct Case {
+    const char* what;
+    const char* name;  // the entry spoilt
+    void (*spoil)(Tree&);
+  };
+  const Case cases[] = {
+      {"File Entry sector without a descriptor", "hello.txt",
+       [](Tree& t) { std::memset(t.img.At(kStart + 3), 0, kSector); }},
+      {"allocation extent without a descriptor", "big",
+       [](Tree& t) { std::memset(t.img.At(kStart + 12), 0, kSector); }},
+      {"descriptors longer than the entry's sector", "hello.txt",
+       [](Tree& t) {
+         uint8_t* f = t.img.At(kStart + 3);
+         StoreLe32(f + 172, kSector);  // the length of the allocation descriptors
+         PutTag(f, 261, kStart + 3);
+       }},
+      {"descriptor type beyond the known four", "hello.txt",
+       [](Tree& t) {
+         uint8_t* f = t.img.At(kStart + 3);
+         StoreLe16(f + 34, 5);  // ICB flags
+         PutTag(f, 261, kStart + 3);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tree t;
+    c.spoil(t);
+    Opened m(t.img.bytes);
+    ASSERT_EQ(m.error, kOk);
+    SeLookupResult r;
+    ASSERT_EQ(LookupPath(m.volume, c.name, 4, &r), kOk);
+    uint8_t byte;
+    uint32_t count = 7;
+    EXPECT_EQ(m.volume->Read(4, 0, &byte, 1, &count), kErrBadFormat);
+    EXPECT_EQ(count, 0u);
+    m.volume->Forget(4, ~uint64_t{0});
+    std::vector<std::string> names = ListNames(m.volume, "");
+    EXPECT_EQ(names.back(), "<error 11>");
+    EXPECT_EQ(ReadFile(m.volume, "sub/deep.bin"), Bytes({'a', 'b', 'c'}));
+  }
 }

@@ -97,6 +97,32 @@ TEST_F(ContainerCommands, SplitPartsAreFoundAndAMissingOneIsReported) {
   EXPECT_NE(broken.err.find("(error 11)"), std::string::npos) << broken.err;
 }
 
+// One flipped byte of a block's stored bytes: verify names the image offset of that block, not
+// of the 256 KiB step that met it, in both modes and for blocks smaller and larger than a sector.
+TEST_F(ContainerCommands, VerifyNamesTheBlockThatFailed) {
+  struct Case {
+    const char* block_size;
+    uint64_t flipped;  // image offset of the flipped byte
+    const char* named;
+  };
+  for (Case c : {Case{"2K", 51200 + 100, "image offset 51200 "}, Case{"8K", 51200 + 100, "image offset 49152 "},
+                 Case{"64K", 200000, "image offset 196608 "}}) {
+    SCOPED_TRACE(c.block_size);
+    std::string out = dir + "/flipped.ciso";
+    ASSERT_EQ(RunTool({"pack", image, "-o", out, "--compression", "none", "--hash", "sha256", "--block-size",
+                       c.block_size}).code, 0);
+    std::vector<uint8_t> bytes = ReadFile(out);
+    bytes.at(96 + c.flipped) ^= 0x20;  // stored blocks follow the 96-byte part header as they are
+    WriteFile(out, bytes);
+    for (const char* mode : {"", "--full"}) {
+      ToolRun r = *mode ? RunTool({"verify", mode, out}) : RunTool({"verify", out});
+      EXPECT_EQ(r.code, 1);
+      EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("(error 11)"), std::string::npos) << r.err;
+    }
+  }
+}
+
 TEST_F(ContainerCommands, RepackingRemovesStalePartsOnly) {
   std::string out = dir + "/re.ciso";
   ASSERT_EQ(RunTool({"pack", image, "-o", out, "--split", "64K", "--compression", "none", "--block-size", "8K"}).code, 0);
