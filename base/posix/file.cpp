@@ -439,9 +439,9 @@ err_t create_private_directory(file_handle_t* directory, const char16_t* path) {
   int fd = open(name.get(), kDirectoryOpen);
   if (fd < 0) return name.Failure();
   // Between the two calls the name may have been taken over: keep only a directory that is
-  // this user's own and closed to everyone else, as made.
+  // this user's own, and close it to everyone else whatever the umask left.
   struct stat st;
-  if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 07777) != 0700) {
+  if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || fchmod(fd, 0700) != 0) {
     close(fd);
     return kErrCantResolveFilename;
   }
