@@ -7,7 +7,9 @@
 #     `isorun extract` fail; `isorun verify` names the image offset of that block;
 #   - an image whose directory record points back at an ancestor: the same, and nothing hangs;
 #   - a container whose trailer claims 2^29 blocks (a 32-bit offsets table would overflow): the
-#     runner and the tool fail with a code.
+#     runner and the tool fail with a code;
+#   - an image holding a file named like a device ("aux.txt"): the Windows runner refuses it
+#     (nothing is written for it, the program is not started), the Linux runner takes it.
 # A sound runner made the same way does start its program, so the checks above mean something.
 #
 # The directory is found the way a reader finds it: the Joliet volume descriptor's root record,
@@ -23,6 +25,10 @@ cp "$BIN/autorun" "$payload/autorun"
 for i in 1 2 3; do echo "file $i" >"$payload/d/file$i.txt"; done
 echo deep >"$payload/d/inner/deep.txt"
 xorriso -as mkisofs -quiet -J -joliet-long -R -o "$work/sound.iso" "$payload" 2>/dev/null
+mkdir -p "$work/reserved"
+cp "$payload"/autorun* "$work/reserved/"
+echo device >"$work/reserved/aux.txt"
+xorriso -as mkisofs -quiet -J -joliet-long -R -o "$work/reserved.iso" "$work/reserved" 2>/dev/null
 
 # joliet IMAGE COMMAND [ARG]: prints the image offset of directory d's records (dir), or makes
 # d/inner's record point back at d (loop) in place.
@@ -136,7 +142,9 @@ done
 "$ISORUN" sfx "$work/loop.iso" -o "$work/loop.run" --stub linux --run autorun >/dev/null
 "$ISORUN" sfx "$work/sound.iso" -o "$work/overflow.run" --stub linux --run autorun >/dev/null
 reseal_count "$work/overflow.run" $((1 << 29))
+"$ISORUN" sfx "$work/reserved.iso" -o "$work/reserved.run" --stub linux --run autorun >/dev/null
 TMPDIR=$work/tmp runner linux-sound 0 "$work/sound.run"
+TMPDIR=$work/tmp runner linux-reserved 0 "$work/reserved.run"
 for label in tampered loop overflow; do
   TMPDIR=$work/tmp runner "linux-$label" 99 "$work/$label.run"
   [ -z "$(ls -A "$work/tmp")" ] || fail "linux-$label: left in the temporary folder: $(ls -A "$work/tmp")"
@@ -159,13 +167,14 @@ else
   "$ISORUN" sfx "$work/loop.iso" -o "$work/winloop.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe >/dev/null
   "$ISORUN" sfx "$work/sound.iso" -o "$work/winoverflow.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe >/dev/null
   reseal_count "$work/winoverflow.exe" $((1 << 29))
+  "$ISORUN" sfx "$work/reserved.iso" -o "$work/winreserved.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe >/dev/null
   runner win-sound 0 "$WINE" "$work/winsound.exe"
-  for label in tampered loop overflow; do
+  for label in tampered loop overflow reserved; do
     runner "win-$label" 99 "$WINE" "$work/win$label.exe"
     left=$(ls -A "$unix_temp" | grep "^win$label-" || true)
     [ -z "$left" ] || fail "win-$label: left in the temporary folder: $left"
   done
-  echo "windows: tampered directory block, a directory pointing back at its parent and a forged block count each fail the run"
+  echo "windows: tampered directory block, a directory pointing back at its parent, a forged block count and a device name each fail the run"
 fi
 
 finish "intact or nothing: damaged images fail whole, on every path"
