@@ -104,6 +104,22 @@ TEST(MediaNamespace, LookupResultsAndCodes) {
   EXPECT_EQ(r.info.modification_time, 125912558450000000u);  // 2000-01-02 03:04:05 UTC
 }
 
+// A name already held goes directly after the first child of that name, so the fourth of four
+// spellings of one name lists second.
+TEST(MediaNamespace, ARepeatedNameGoesDirectlyAfterTheFirstOfIt) {
+  Image img(30);
+  PutVolumeDescriptor(img, 16, 1, 1, "PRIMARY", "", 21, kSector);
+  PutVolumeDescriptor(img, 17, 2, 1, Ucs2("JOLIET"), "%/E", 20, kSector);
+  PutTerminator(img, 18);
+  PutDirectory(img, 21, kSector, {});
+  PutDirectory(img, 20, kSector,
+               {{Ucs2("twin"), 25, 1}, {Ucs2("TWIN"), 25, 2}, {Ucs2("Twin"), 25, 3},
+                {Ucs2("tWIN"), 25, 4}, {Ucs2("a"), 25, 5}});
+  Opened m(img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"a", "twin", "tWIN", "Twin", "TWIN"}));
+}
+
 // Names that differ only in case both stay; each is found by its own spelling, any other
 // spelling finds the first.
 TEST(MediaNamespace, TwinNamesStayAndLookupPrefersTheExactSpelling) {
