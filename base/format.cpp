@@ -2,6 +2,7 @@
 // over the output unit, with its own conversions for GUIDs and timestamps.
 #include "base/format.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -218,8 +219,9 @@ void FormatInteger(Sink<Unit>& out, const Field& field, Args& args, char convers
   size_t zeros = field.precision > ndigits ? field.precision - ndigits : 0;
   size_t used = (sign ? 1 : 0) + prefix_len + ndigits + zeros;
   size_t padding = field.width > used ? field.width - used : 0;
-  // Zero fill wins over "-": the padding becomes zeros, so the field still reaches its width.
-  if (field.zero) zeros += padding, padding = 0;
+  // With "0" the zeros are the larger of the precision's fill and the padding, not their sum,
+  // and no blanks are written; this wins over "-".
+  if (field.zero) zeros = std::max(zeros, padding), padding = 0;
 
   if (!field.left) out.Repeat(' ', padding);
   if (sign) out.PutAscii(&sign, 1);

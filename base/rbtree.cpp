@@ -102,6 +102,16 @@ void FixAfterRemove(rbtree_t* tree, rblink_t* node, rblink_t* parent) {
   }
   if (node) node->color = kBlack;
 }
+
+// Hangs `node` as a red leaf in the empty `slot` of `parent` and rebalances.
+void LinkLeaf(rbtree_t* tree, rblink_t* node, rblink_t* parent, rblink_t** slot) {
+  node->left = nullptr;
+  node->right = nullptr;
+  node->parent = parent;
+  node->color = kRed;
+  *slot = node;
+  FixAfterInsert(tree, node);
+}
 }  // namespace
 
 void rb_insert(rbtree_t* tree, rblink_t* node, rb_compare_fn compare) {
@@ -112,12 +122,18 @@ void rb_insert(rbtree_t* tree, rblink_t* node, rb_compare_fn compare) {
     // Equal keys descend to the right, so they stay in insertion order.
     slot = compare(node, parent) < 0 ? &parent->left : &parent->right;
   }
-  node->left = nullptr;
-  node->right = nullptr;
-  node->parent = parent;
-  node->color = kRed;
-  *slot = node;
-  FixAfterInsert(tree, node);
+  LinkLeaf(tree, node, parent, slot);
+}
+
+void rb_insert_after(rbtree_t* tree, rblink_t* after, rblink_t* node) {
+  // The in-order gap after `after` is its empty right slot, or else the empty left slot of the
+  // leftmost node of its right subtree.
+  if (!after->right) {
+    LinkLeaf(tree, node, after, &after->right);
+  } else {
+    rblink_t* successor = Leftmost(after->right);
+    LinkLeaf(tree, node, successor, &successor->left);
+  }
 }
 
 void rb_remove(rbtree_t* tree, rblink_t* node) {

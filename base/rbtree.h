@@ -1,6 +1,6 @@
 // The ordered tree: an intrusive red-black tree. A node embeds an `rblink_t` (usually as its
-// first member or base) and the caller orders nodes with a three-way comparison. Equal keys are
-// kept in insertion order, and a search returns the leftmost equal node. The tree allocates
+// first member or base) and the caller orders nodes with a three-way comparison. rb_insert keeps
+// equal keys in insertion order, and a search returns the leftmost equal node. The tree allocates
 // nothing and takes no locks; its owner guards it.
 #pragma once
 #include <cstdint>
@@ -24,6 +24,9 @@ using rb_search_fn = int (*)(const void* key, const rblink_t* node);
 
 // Links an unlinked node in; it goes after every node that compares equal to it.
 void rb_insert(rbtree_t* tree, rblink_t* node, rb_compare_fn compare);
+// Links an unlinked node in directly after `after`, a node of this tree. The caller keeps the
+// order: `node` must sort neither before `after` nor after the node that followed it.
+void rb_insert_after(rbtree_t* tree, rblink_t* after, rblink_t* node);
 // Unlinks a node of this tree; afterwards `rb_linked` is false for it.
 void rb_remove(rbtree_t* tree, rblink_t* node);
 // The smallest node, or null when the tree is empty.

@@ -222,8 +222,14 @@ err_t Media::AddChild(Entry* parent, Volume* volume, const char* name, uint32_t 
   Entry* e = NewEntry(volume, name, length, file_index, type);
   if (!e) return kErrOutOfMemory;
   e->parent = parent;
-  // Equal names stay side by side in the order they came.
-  rb_insert(&parent->children, &e->sibling_link, CompareChildren);
+  // A name already there: the new entry goes directly after the first child of that name, so
+  // equal names stay side by side; otherwise at its sorted place. The search uses the name as
+  // stored, which NewEntry may have cut.
+  NameKey key{e->name(), e->name_length};
+  if (rblink_t* first = rb_search(&parent->children, &key, CompareChildKey))
+    rb_insert_after(&parent->children, first, &e->sibling_link);
+  else
+    rb_insert(&parent->children, &e->sibling_link, CompareChildren);
   *out = e;
   return kOk;
 }

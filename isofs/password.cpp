@@ -9,8 +9,12 @@
 namespace IsoFs {
 
 // One byte at a time up to a line feed, a zero byte or the end of input; a carriage return
-// right before the line feed is dropped. Bytes past kMaxLine are read and dropped.
-err_t PasswordIterator::ReadLine(char* line, uint32_t* length) {
+// right before the line feed is dropped. Once kMaxLine bytes are stored, the rest of the input
+// is read and dropped up to its end, so no tail of an overlong line comes back as the next
+// attempt. At a console (one whose echo the prompt turned off) the line end still ends it: a
+// person who typed too much has pressed Enter, and waiting on for an end-of-input key they
+// have no reason to press would leave them at a prompt that never returns.
+err_t PasswordIterator::ReadLine(char* line, uint32_t* length, bool at_console) {
   uint32_t n = 0;
   for (;;) {
     char c;
@@ -19,7 +23,9 @@ err_t PasswordIterator::ReadLine(char* line, uint32_t* length) {
       *length = n;
       return e;
     }
-    if (got == 0 || c == '\n' || c == '\0') break;
+    if (got == 0) break;
+    if (n == kMaxLine && !at_console) continue;
+    if (c == '\n' || c == '\0') break;
     if (n < kMaxLine) line[n++] = c;
   }
   if (n > 0 && line[n - 1] == '\r') --n;
@@ -36,7 +42,7 @@ err_t PasswordIterator::Next(const char16_t** password) {
   uint32_t length = 0;
   uint64_t saved = 0;
   bool echo_was_on = console_echo_off(input_, &saved);
-  err_t e = ReadLine(line, &length);
+  err_t e = ReadLine(line, &length, echo_was_on);
   if (echo_was_on) console_mode_restore(input_, saved);
   if (e == kOk) e = write_file(output_, "\n", 1, 0);
   if (e == kOk) {

@@ -36,7 +36,7 @@ class PasswordIterator final : public IsoPasswordIterator {
   void Clear() override;
 
  private:
-  err_t ReadLine(char* line, uint32_t* length);
+  err_t ReadLine(char* line, uint32_t* length, bool at_console);
 
   file_handle_t input_;
   file_handle_t output_;

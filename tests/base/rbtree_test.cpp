@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <random>
 #include <set>
 #include <utility>
@@ -129,5 +131,47 @@ TEST(RbTree, RandomOperationsMatchAMultiset) {
         }
       }
     }
+  }
+}
+
+// Each new node goes directly after the first node of its key (the way a directory places a
+// name it already holds), else at its sorted place; the in-order sequence must follow a plain
+// list model through inserts and removals, with every colour rule kept.
+TEST(RbTree, InsertAfterTheFirstEqualNodeMatchesAListModel) {
+  std::mt19937 random(54321);
+  std::vector<Node> nodes(300);
+  std::vector<std::pair<int, int>> model;  // (key, serial) in tree order
+  std::vector<int> linked;
+  rbtree_t tree{};
+  for (int step = 0; step < 3000; ++step) {
+    bool insert = linked.empty() || (linked.size() < nodes.size() && random() % 5 < 3);
+    if (insert) {
+      int index;
+      do index = random() % nodes.size(); while (rb_linked(&nodes[index].link));
+      nodes[index] = Node{{}, int(random() % 12), step};
+      auto at = std::lower_bound(model.begin(), model.end(), std::pair{nodes[index].key, INT_MIN});
+      if (rblink_t* first = rb_search(&tree, &nodes[index].key, CompareKey)) {
+        rb_insert_after(&tree, first, &nodes[index].link);
+        ++at;
+      } else {
+        rb_insert(&tree, &nodes[index].link, CompareNodes);
+      }
+      model.insert(at, {nodes[index].key, step});
+      linked.push_back(index);
+    } else {
+      size_t pick = random() % linked.size();
+      Node& node = nodes[linked[pick]];
+      rb_remove(&tree, &node.link);
+      model.erase(std::find(model.begin(), model.end(), std::pair{node.key, node.serial}));
+      linked[pick] = linked.back();
+      linked.pop_back();
+    }
+    ASSERT_TRUE(!tree.root || tree.root->color == 2) << "root must be black";
+    ASSERT_GT(BlackHeight(tree.root, nullptr), 0) << step;
+    if (step % 100 != 99) continue;
+    std::vector<std::pair<int, int>> in_order;
+    for (const rblink_t* link = rb_first(&tree); link; link = rb_next(link))
+      in_order.push_back({AsNode(link)->key, AsNode(link)->serial});
+    ASSERT_EQ(in_order, model) << step;
   }
 }

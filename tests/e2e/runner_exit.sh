@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The built runners, end to end. Until the image layers exist every runner fails to open its
-# own file as media: it must end with exit code 99 and the corrupt-media message, write the
+# The built runners, end to end, as stubs with no image behind them: each fails to open its own
+# file as media and must end with exit code 99 and the corrupt-media message, write the
 # diagnostic line only when its USE_STDERR option is set, and leave no temporary directory.
-# The Windows half runs when a win32 build exists (build/win32/bin, or ISORUN_WIN32_BIN_DIR).
+# The Windows half runs when a win32 build exists (build/win32/bin, or ISORUN_WIN32_BIN_DIR);
+# a Windows runner whose options cannot be set is a failure.
 set -euo pipefail
 SRC=${ISORUN_SOURCE_DIR:?}
 BIN=${ISORUN_BIN_DIR:?}
@@ -50,11 +51,10 @@ echo "linux runner: exit 99, diagnostic line with USE_STDERR only"
 # display ends it at once.
 if [ ! -f "$WIN_BIN/isorun-sfx.exe" ]; then
   echo "windows runner: skipped (no $WIN_BIN/isorun-sfx.exe)"
-elif ! "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/plain.exe" USE_STDERR= 2>/dev/null; then
-  # The win32 build's own tests check the resources; here an older build is simply skipped.
-  echo "windows runner: skipped ($WIN_BIN/isorun-sfx.exe has no option resources: an older build)"
+elif ! "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/plain.exe" USE_STDERR= 2>"$work/patch.err" ||
+  ! "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/verbose.exe" USE_STDERR=true 2>>"$work/patch.err"; then
+  fail "windows runner: its options cannot be set: $(cat "$work/patch.err")"
 else
-  "$PATCH" "$WIN_BIN/isorun-sfx.exe" "$work/verbose.exe" USE_STDERR=true
   export ISORUN_WINE_NO_WINDOWS=1
   run win-plain "$SRC/scripts/wine-run" "$work/plain.exe"
   expect win-plain no nobox

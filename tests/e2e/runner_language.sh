@@ -132,8 +132,8 @@ if [ ! -f "$WIN_BIN/isorun-sfx.exe" ]; then
   exit 0
 fi
 if ! LC_ALL=C grep -qa 'U.S.E.R.T.E.X.T' "$WIN_BIN/isorun-sfx.exe"; then
-  finish "windows runner: skipped ($WIN_BIN/isorun-sfx.exe carries no translations: an older build)"
-  exit 0
+  fail "windows runner: $WIN_BIN/isorun-sfx.exe carries no translations"
+  finish "windows runner: not run"
 fi
 export ISORUN_WINE_NO_WINDOWS=1 ISORUN_WINEPREFIX=$BIN/../wine-language
 wine() { WINEDEBUG=-all "$SRC/scripts/wine-run" "$@" >/dev/null 2>&1; }

@@ -72,12 +72,7 @@ if ! started "$work/signals" "$runner"; then
   rc=0
   wait "$runner" || rc=$?
   sed -i 's/\r$//' "$work/signals.err"
-  # Until the runner extracts its image, the program is not there to start.
-  if [ "$rc" -eq 99 ] && grep -q '^error 2 running .*waiter"$' "$work/signals.err"; then
-    echo "signals: skipped (this runner does not extract its image yet)"
-  else
-    fail "signals: the child never started (runner exit code $rc: $(head -c 300 "$work/signals.err"))"
-  fi
+  fail "signals: the child never started (runner exit code $rc: $(head -c 300 "$work/signals.err"))"
 else
   kill -INT "$runner"
   kill -TERM "$runner"

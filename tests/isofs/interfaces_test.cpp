@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/file.h"
 #include "isofs/namespace.h"
@@ -78,27 +79,34 @@ namespace {
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-// Runs one prompt with `input` as what is typed; returns the password and what was written.
-std::u16string Prompt(const std::string& input, std::string* written) {
+// Runs `attempts` prompts with `input` as what is typed, a file rather than a console; returns
+// the passwords and what was written.
+std::vector<std::u16string> Prompts(const std::string& input, int attempts, std::string* written) {
   testing_support::ScratchDir dir;
   std::string in_path = dir.path() + "/in", out_path = dir.path() + "/out";
   std::ofstream(in_path, std::ios::binary) << input;
   file_handle_t in = kNoHandle, out = kNoHandle;
   EXPECT_EQ(open_file(&in, Wide(in_path).c_str(), kOpenForReading), kOk);
   EXPECT_EQ(open_file(&out, Wide(out_path).c_str(), kOpenCreateOrTruncate), kOk);
-  std::u16string result;
+  std::vector<std::u16string> result;
   {
     IsoFs::PasswordIterator passwords(in, out);
-    const char16_t* password = nullptr;
-    EXPECT_EQ(passwords.Next(&password), kOk);
-    if (password) result = password;
-    passwords.Clear();
+    for (int i = 0; i < attempts; ++i) {
+      const char16_t* password = nullptr;
+      EXPECT_EQ(passwords.Next(&password), kOk);
+      result.push_back(password ? password : u"(none)");
+      passwords.Clear();
+    }
   }
   close_handle(in);
   close_handle(out);
   std::ifstream written_file(out_path, std::ios::binary);
   written->assign(std::istreambuf_iterator<char>(written_file), {});
   return result;
+}
+
+std::u16string Prompt(const std::string& input, std::string* written) {
+  return Prompts(input, 1, written)[0];
 }
 
 }  // namespace
@@ -115,6 +123,25 @@ TEST(PasswordPrompt, KeepsTheFirst299Bytes) {
   std::string written;
   std::string line(400, 'p');
   EXPECT_EQ(Prompt(line + "\n", &written), Wide(std::string(299, 'p')));
+}
+
+TEST(PasswordPrompt, ShortLinesAreOneAttemptEach) {
+  std::string written;
+  EXPECT_EQ(Prompts("one\ntwo\n", 3, &written), (std::vector<std::u16string>{u"one", u"two", u""}));
+  EXPECT_EQ(written, "password:\npassword:\npassword:\n");
+}
+
+// Not at a console, what follows an overlong line is dropped up to the end of input: no later
+// line, and no tail of the long one, becomes an attempt.
+TEST(PasswordPrompt, AnOverlongLineDropsTheRestOfTheInput) {
+  std::string written;
+  std::string line(299, 'p');
+  EXPECT_EQ(Prompts(line + "tail\nnext\n", 2, &written),
+            (std::vector<std::u16string>{Wide(line), u""}));
+  // Exactly 299 bytes fill the line too; the line feed after them is dropped with the rest.
+  EXPECT_EQ(Prompts(line + "\nnext\n", 2, &written), (std::vector<std::u16string>{Wide(line), u""}));
+  EXPECT_EQ(Prompts(std::string(298, 'p') + "\nnext\n", 2, &written),
+            (std::vector<std::u16string>{Wide(std::string(298, 'p')), u"next"}));
 }
 
 TEST(PasswordPrompt, WriteErrorIsReturned) {

@@ -104,6 +104,22 @@ TEST(MediaNamespace, LookupResultsAndCodes) {
   EXPECT_EQ(r.info.modification_time, 125912558450000000u);  // 2000-01-02 03:04:05 UTC
 }
 
+// A name already held goes directly after the first child of that name, so the fourth of four
+// spellings of one name lists second.
+TEST(MediaNamespace, ARepeatedNameGoesDirectlyAfterTheFirstOfIt) {
+  Image img(30);
+  PutVolumeDescriptor(img, 16, 1, 1, "PRIMARY", "", 21, kSector);
+  PutVolumeDescriptor(img, 17, 2, 1, Ucs2("JOLIET"), "%/E", 20, kSector);
+  PutTerminator(img, 18);
+  PutDirectory(img, 21, kSector, {});
+  PutDirectory(img, 20, kSector,
+               {{Ucs2("twin"), 25, 1}, {Ucs2("TWIN"), 25, 2}, {Ucs2("Twin"), 25, 3},
+                {Ucs2("tWIN"), 25, 4}, {Ucs2("a"), 25, 5}});
+  Opened m(img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"a", "twin", "tWIN", "Twin", "TWIN"}));
+}
+
 // Names that differ only in case both stay; each is found by its own spelling, any other
 // spelling finds the first.
 TEST(MediaNamespace, TwinNamesStayAndLookupPrefersTheExactSpelling) {
@@ -276,11 +292,31 @@ TEST(MediaOpen, WithoutAnyVolumeTheOpenFails) {
   EXPECT_EQ(m.volume, nullptr);
 }
 
+// Sector 16 must stay one the plain reader takes, so the scan is reached; the sector after it
+// is none of the known descriptors and hides the Joliet one behind it.
 TEST(MediaOpen, UnrecognisedSectorEndsTheScan) {
-  Bytes image = TwoVolumes();
-  image[16 * kSector + 1] = 'X';  // sector 16 is no descriptor any more
-  Opened m(image);
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "PRIMARY", "", 20, kSector);
+  std::memcpy(img.At(17), "\x02XD001\x01", 7);
+  PutVolumeDescriptor(img, 18, 2, 1, Ucs2("JOLIET"), "%/E", 21, kSector);
+  PutDirectory(img, 20, kSector, {{"PRIMARY.TXT;1", 30, 1}});
+  PutDirectory(img, 21, kSector, {{Ucs2("joliet.txt;1"), 30, 1}});
+  Opened m(img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "volume01"}));
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"PRIMARY.TXT"}));
+}
+
+// Nothing before the unknown sector made a volume: the open fails rather than leave no root.
+TEST(MediaOpen, UnrecognisedSectorBeforeAnyVolumeFailsTheOpen) {
+  Image img(40);
+  PutRecognition(img, 16, "BEA01");
+  std::memcpy(img.At(17), "\x00TEA01\x01", 7);  // the end of an extended area, unknown here
+  PutVolumeDescriptor(img, 18, 1, 1, "PRIMARY", "", 20, kSector);
+  PutDirectory(img, 20, kSector, {});
+  Opened m(img.bytes);
   EXPECT_EQ(m.error, kErrBadFormat);
+  EXPECT_EQ(m.volume, nullptr);
 }
 
 TEST(MediaOpen, UnknownEscapesUseUpAVolumeNumber) {

@@ -59,7 +59,8 @@ TEST(Win32Folders, TempFromUserEnvironmentKeyWhenVariableIsUnset) {
   char16_t stored[kFactChars];
   size_t length = reader.system.RegistryValue(registry_hive::kCurrentUser, u"Environment",
                                               u"TEMP", stored, kFactChars);
-  if (length == 0) GTEST_SKIP() << "no TEMP value under HKCU\\Environment";
+  if (length == 0) GTEST_SKIP() << "would check that TEMP under HKCU\\Environment gives the temporary folder "
+                                 "when the variable is unset; this system has no such value";
   EXPECT_EQ(TempFolder(reader), u16string(stored, length));
 }
 
@@ -69,7 +70,8 @@ TEST(Win32Folders, ExpandableRegistryValuesComeBackExpanded) {
       registry_hive::kCurrentUser,
       u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", u"Desktop",
       value, kFactChars);
-  if (length == 0) GTEST_SKIP() << "no expandable Desktop value";
+  if (length == 0) GTEST_SKIP() << "would check that an expandable registry value comes back expanded; this "
+                                 "system has no expandable Desktop value";
   u16string desktop(value, length);
   EXPECT_EQ(desktop.find(u'%'), u16string::npos);
   EXPECT_EQ(desktop.substr(desktop.size() - 8), u"\\Desktop");
