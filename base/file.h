@@ -2,7 +2,7 @@
 //
 // Paths are UTF-16 with backslash output on every platform (this is the program's own path
 // algebra; the Linux implementation turns it into a native path only at the system call). Both
-// separators are accepted on input. Every operation returns 0 or an error code of errors.h and
+// separators are accepted on input. Every operation returns kOk or an error code of errors.h and
 // leaves its out-parameters empty on failure; strings are built in the caller's pool.
 #pragma once
 #include <cstddef>
@@ -33,7 +33,7 @@ struct path_parts_t {
   size_t name_start;
   size_t extension_start;
 };
-// 123 for a null or empty path and for a UNC root with an empty server or share.
+// kErrInvalidName for a null or empty path and for a UNC root with an empty server or share.
 err_t path_split(const char16_t* path, path_parts_t* parts);
 
 // Drops "." components and empty ones, resolves ".." against earlier components (never above
@@ -49,7 +49,8 @@ char16_t* full_path(malloc_i* pool, const char16_t* base, const char16_t* path);
 
 // The form the system call takes, as UTF-16: on Windows an object-manager path ("\??\C:\f",
 // "\??\UNC\server\share\f"; "\\=\x" passes "\x" through), on Linux a slash path ("/home/x").
-// 123 for a path with no native form or longer than 65,535 bytes, 14 when the pool fails.
+// kErrInvalidName for a path with no native form or longer than 65,535 bytes, kErrOutOfMemory when
+// the pool fails.
 err_t native_path(malloc_i* pool, const char16_t* path, char16_t** native);
 
 // The path as the system's users write it, for messages and for a child's argument 0: Windows
@@ -73,7 +74,8 @@ enum : uint32_t {
   kOpenAsync = 0x400,           // no synchronous I/O and no wait right
   kOpenExecute = 0x800,         // execute access
   kOpenNoFollow = 0x1000,       // a name that is itself a symbolic link, junction or other
-                                // reparse point is refused with 1921, never opened through
+                                // reparse point is refused (kErrCantResolveFilename), never
+                                // opened through
 };
 // The combinations the program uses.
 inline constexpr uint32_t kOpenForReading = kOpenRead | kOpenReadData;           // 0x3
@@ -82,11 +84,12 @@ inline constexpr uint32_t kOpenCreateOrTruncate =
     kOpenWriteAttributes | kOpenWriteData | kOpenCreate | kOpenTruncate;           // 0x18C
 inline constexpr uint32_t kOpenForReadBack = kOpenForReading | kOpenExecute;      // 0x803
 
-// Opens a file by the flags above. When a creating open is refused with 5, it is tried once
-// more as an open of the existing file with its hidden and system attributes (overwriting a
-// hidden file needs them). A null path gives 14, an empty one 123. With kOpenNoFollow only the
-// last component of the path is kept from being followed; a dangling link is refused too, so a
-// creating open never makes a file at a link's target.
+// Opens a file by the flags above. When a creating open is refused with kErrAccessDenied, it is
+// tried once more as an open of the existing file with its hidden and system attributes
+// (overwriting a hidden file needs them). A null path gives kErrOutOfMemory, an empty one
+// kErrInvalidName. With kOpenNoFollow only the last component of the path is kept from being
+// followed; a dangling link is refused too, so a creating open never makes a file at a link's
+// target.
 err_t open_file(file_handle_t* handle, const char16_t* path, uint32_t flags);
 
 // Closes a handle; 0 and -1 are ignored. A console handle that is one of the process's
@@ -105,15 +108,16 @@ err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t
                    uint32_t* count);
 
 // Moves the position to offset from origin (0 start, 1 current, 2 end); position may be null.
-// A null or -1 handle gives 6.
+// A null or -1 handle gives kErrInvalidHandle.
 err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
                         uint64_t* position);
 
 // The file's size; leaves the position at the end.
 err_t get_file_size(file_handle_t handle, uint64_t* size);
 
-// Sets only the creation / last-write time (100 ns units since 1601; 0 leaves it as it is).
-// A null or -1 handle gives 6. Linux keeps no settable creation time: 50 there.
+// Sets only the creation / last-write time (100 ns units since 1601; 0 leaves it as it is). A null
+// or -1 handle gives kErrInvalidHandle. Linux keeps no settable creation time: kErrNotSupported
+// there.
 err_t set_creation_time(file_handle_t handle, uint64_t time);
 err_t set_write_time(file_handle_t handle, uint64_t time);
 
@@ -146,7 +150,8 @@ struct file_entry_info_t {
 
 // Listing flags; every entry comes with its whole information either way.
 enum : uint32_t {
-  kListNoFollow = 0x2,  // refuse a directory that is itself a link or junction (1921)
+  kListNoFollow = 0x2,  // refuse a directory that is itself a link or junction
+                        // (kErrCantResolveFilename)
 };
 
 struct directory_listing_t;
@@ -155,30 +160,30 @@ struct directory_listing_t;
 err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
                              uint32_t flags);
 // The next entry other than "." and "..": its full path (valid until the next call or the
-// close) and length, and its information. 18 when there are no more.
+// close) and length, and its information. kErrNoMoreFiles when there are no more.
 err_t next_directory_entry(directory_listing_t* listing, const char16_t** path, size_t* length,
                            file_entry_info_t* info);
 // Frees a listing (null is ignored).
 void close_directory_listing(directory_listing_t* listing);
 
-// Creates the directory and every missing parent: 0 when it exists as a directory already,
-// 80 when a file has its name.
+// Creates the directory and every missing parent: kOk when it exists as a directory already,
+// kErrFileExists when a file has its name.
 err_t create_directory_tree(const char16_t* path);
 
-// Creates one directory whose parent exists, never taking a link for it: 0 when a directory
-// has the name already, 80 when a file has it, 1921 when a symbolic link, junction or mount
-// point has it, whatever it points to (Linux: a symbolic link).
+// Creates one directory whose parent exists, never taking a link for it: kOk when a directory has
+// the name already, kErrFileExists when a file has it, kErrCantResolveFilename when a symbolic
+// link, junction or mount point has it, whatever it points to (Linux: a symbolic link).
 err_t create_directory_no_follow(const char16_t* path);
 
 // Deletes one file, link (not its target) or empty directory; a read-only one too.
 err_t delete_path(const char16_t* path);
 
-// Deletes a directory with everything below it, or a single file. A missing path gives 0.
-// Links, junctions and mount points inside the tree are removed themselves, never entered.
-// An empty path (the current directory) gives 123, a root ("C:\", "\\server\share") 5.
+// Deletes a directory with everything below it, or a single file. A missing path gives kOk. Links,
+// junctions and mount points inside the tree are removed themselves, never entered. An empty path
+// (the current directory) gives kErrInvalidName, a root ("C:\", "\\server\share") kErrAccessDenied.
 err_t delete_tree(const char16_t* path);
 
-// 0 when the path exists; *is_directory (may be null) tells whether it is a directory.
+// kOk when the path exists; *is_directory (may be null) tells whether it is a directory.
 err_t query_exists(const char16_t* path, bool* is_directory);
 
 // ---- Work below a directory handle ----
@@ -191,28 +196,30 @@ err_t query_exists(const char16_t* path, bool* is_directory);
 // Opens an existing directory for the calls below; links in the path itself are followed.
 err_t open_directory(file_handle_t* directory, const char16_t* path);
 
-// Creates a new directory whose parent exists, reachable only by this user (Windows: also by
-// SYSTEM and the Administrators group, with nothing inherited; Linux: mode 0700), and holds it
-// open: on Windows nobody can rename or delete it while the handle lasts. 80 when anything,
-// a link included, has the name already. Delete it with delete_held_directory.
+// Creates a new directory whose parent exists, reachable only by this user (Windows: also by SYSTEM
+// and the Administrators group, with nothing inherited; Linux: mode 0700), and holds it open: on
+// Windows nobody can rename or delete it while the handle lasts. kErrFileExists when anything, a
+// link included, has the name already. Delete it with delete_held_directory.
 err_t create_private_directory(file_handle_t* directory, const char16_t* path);
 
-// Creates a new directory `name` in `parent` and opens it: 80 when anything has the name.
+// Creates a new directory `name` in `parent` and opens it: kErrFileExists when anything has the
+// name.
 err_t create_directory_at(file_handle_t* directory, file_handle_t parent, const char16_t* name);
 
-// Creates a new file `name` in `parent` for writing (others may read and delete, not write),
-// with the archive attribute: 80 when anything has the name, so nothing is ever overwritten.
+// Creates a new file `name` in `parent` for writing (others may read and delete, not write), with
+// the archive attribute: kErrFileExists when anything has the name, so nothing is ever overwritten.
 err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* name);
 
 // A second handle to the file `file` holds, for reading and executing its data.
 err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file);
 
-// 0 when `name` in `parent` is still what `handle` holds; 1921 when something else (a link, a
-// junction, another directory) has taken the name, a not-found code when nothing has it.
+// kOk when `name` in `parent` is still what `handle` holds; kErrCantResolveFilename when something
+// else (a link, a junction, another directory) has taken the name, a not-found code when nothing
+// has it.
 err_t check_still_named(file_handle_t parent, const char16_t* name, file_handle_t handle);
 
-// Deletes everything below the directory `directory` holds, by handles: a link, junction or
-// mount point is removed itself, never entered. The directory itself stays. 1001 for a tree
+// Deletes everything below the directory `directory` holds, by handles: a link, junction or mount
+// point is removed itself, never entered. The directory itself stays. kErrStackOverflow for a tree
 // nested deeper than kDeleteTreeLevels below it.
 inline constexpr uint32_t kDeleteTreeLevels = 256;
 err_t delete_tree_below(file_handle_t directory);

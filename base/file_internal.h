@@ -20,8 +20,8 @@ struct current_directory_source_t {
 // This process's current directories.
 const current_directory_source_t& process_current_directory();
 
-// full_path with an explicit source: 14 when the pool fails, 87 when no base can be found,
-// 123 for a malformed root.
+// full_path with an explicit source: kErrOutOfMemory when the pool fails, kErrInvalidParameter when
+// no base can be found, kErrInvalidName for a malformed root.
 err_t full_path_from(malloc_i* pool, const char16_t* base, const char16_t* path,
                      const current_directory_source_t& cwd, char16_t** full);
 
@@ -55,16 +55,17 @@ err_t delete_opened_entry(file_handle_t entry, bool is_directory, file_handle_t 
 // and no separator.
 bool is_single_component(const char16_t* name);
 
-// Creates one directory whose parent exists (80 or 183 when the name is taken).
+// Creates one directory whose parent exists (kErrFileExists or kErrAlreadyExists when the name is
+// taken).
 err_t create_one_directory(const char16_t* path);
 
 // The attributes of the path itself: a link's own (with kFileAttributeReparsePoint), never its
 // target's. Not-found codes when nothing has the name.
 err_t query_own_attributes(const char16_t* path, uint32_t* attributes);
 
-// Linux flavour: a system error number as the Windows code it stands for. For ENOENT the
-// path decides between 2 (the parent exists) and 3 (a parent component is missing); without
-// a path ENOENT gives 2.
+// Linux flavour: a system error number as the Windows code it stands for. For ENOENT the path
+// decides between kErrFileNotFound (the parent exists) and kErrPathNotFound (a parent component is
+// missing); without a path ENOENT gives kErrFileNotFound.
 err_t errno_to_error(int error_number);
 err_t path_errno_to_error(int error_number, const char* native_path);
 

@@ -144,7 +144,7 @@ bool alarm_cancel(alarm_t* alarm);
 // ---- Process lifetime ----------------------------------------------------------------------
 
 // Stops the worker pool and the alarm service and waits for every thread the runtime started:
-// triggers process pin 5, waits, then triggers process pin 6. Call it from a thread the runtime
+// triggers kPinShutdown, waits, then triggers kPinShutdownDone. Call it from a thread the runtime
 // did not start (the runner's main thread).
 void runtime_shutdown();
 

@@ -1,7 +1,7 @@
 // Block decompressors: one container block at a time, each block an independent stream.
 //
-// CisoZipDecompressor decodes compression method 1 (raw deflate), CisoLzmaDecompressor
-// method 3 (raw LZMA with the block size as dictionary and as the exact output size).
+// CisoZipDecompressor decodes compression method kDeflate (raw deflate), CisoLzmaDecompressor
+// method kLzma (raw LZMA with the block size as dictionary and as the exact output size).
 #pragma once
 #include <cstdint>
 
@@ -21,12 +21,12 @@ class CisoDecompressor {
   ~CisoDecompressor() = default;
 };
 
-// 14 when the object or its inflate stream cannot be made.
+// kErrOutOfMemory when the object or its inflate stream cannot be made.
 err_t CreateZipDecompressor(CisoDecompressor** out);
 // The dictionary and output size are `block_size`; `properties` packs lc, lp and pb.
-// 14 for a size of 2^31 or more or no memory; 11 for properties above 224.
+// kErrOutOfMemory for a size of 2^31 or more or no memory; kErrBadFormat for properties above 224.
 err_t CreateLzmaDecompressor(uint32_t block_size, uint8_t properties, CisoDecompressor** out);
-// Compression method 2 exists in the format but not here: always 1305.
+// Compression method 2 exists in the format but not here: always kErrUnknownRevision.
 err_t CreateMethod2Decompressor(CisoDecompressor** out);
 
 }  // namespace ciso

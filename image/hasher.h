@@ -1,7 +1,7 @@
 // Block hashing: the digest object, the CisoHasher interface the container reader works
 // through, and its two implementations, Crc32Hasher and Sha256Hasher.
 //
-// A container's hash method byte picks the hasher: 0 none, 1 CRC-32, 2 SHA-256. The same
+// A container's hash method byte picks the hasher: kHashNone, kHashCrc32 or kHashSha256. The same
 // hasher yields the table digest at open and every block digest at fetch.
 #pragma once
 #include <cstddef>
@@ -42,7 +42,7 @@ class CisoDigest {
   ~CisoDigest() = default;
 };
 
-// A new SHA-256 digest object (already initialised); 14 when memory runs out.
+// A new SHA-256 digest object (already initialised); kErrOutOfMemory when memory runs out.
 err_t CreateSha256Digest(CisoDigest** out);
 
 class CisoHasher {
@@ -59,8 +59,8 @@ class CisoHasher {
 
 err_t CreateCrc32Hasher(CisoHasher** out);
 err_t CreateSha256Hasher(CisoHasher** out);
-// By the trailer's hash method: 0 gives no hasher (and 0), 1 and 2 their hashers, any other
-// value 1305; 14 when memory runs out.
+// By the trailer's hash method: kHashNone gives no hasher (and kOk), kHashCrc32 and kHashSha256
+// their hashers, any other value kErrUnknownRevision; kErrOutOfMemory when memory runs out.
 err_t CreateHasher(uint8_t method, CisoHasher** out);
 
 }  // namespace ciso

@@ -11,8 +11,9 @@ namespace ciso {
 
 inline constexpr uint32_t kIsoDdProbeSize = 0x22000;
 
-// The registry's create function for plain images: 38 when the probe is too short for
-// sector 16, 11 when it carries no recognised signature, 87 when the path has no full form.
+// The registry's create function for plain images: kErrHandleEof when the probe is too short for
+// sector 16, kErrBadFormat when it carries no recognised signature, kErrInvalidParameter when the
+// path has no full form.
 err_t CreateIsoDd(ImageSource* source, IsoReader** out, const char16_t* path, file_handle_t handle,
                   const uint8_t* probe, uint32_t probe_length);
 

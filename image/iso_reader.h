@@ -51,10 +51,10 @@ void RegisterReaderFactory(ReaderFactory* factory);
 const ReaderFactory* FirstReaderFactory();
 uint32_t ReaderProbeSize();
 
-// Picks a reader for a file: `handle` may be -1 (the path is opened, flags 3, and closed
+// Picks a reader for a file: `handle` may be -1 (the path is opened kOpenForReading and closed
 // again), and `buffer` may already hold the file's first `buffered` bytes. On success *out is
 // the reader (not yet opened) and *reader_name, when asked for, the accepting factory's name.
-// 11 when no factory accepts the file.
+// kErrBadFormat when no factory accepts the file.
 err_t OpenImage(ImageSource* source, IsoReader** out, const char16_t* path, file_handle_t handle,
                 const uint8_t* buffer, uint32_t buffered, const char** reader_name = nullptr);
 
@@ -70,6 +70,7 @@ struct HostRegion {
 };
 
 // Runs the PE, cabinet-stub and ELF rules over the file's leading bytes (`probe`, which may be
-// null, then the file). 38 when the file is shorter than a rule needs, 11 when it is no host.
+// null, then the file). kErrHandleEof when the file is shorter than a rule needs, kErrBadFormat
+// when it is no host.
 err_t HostScan(ImageSource* source, file_handle_t handle, const uint8_t* probe,
                uint32_t probe_length, HostRegion* region);

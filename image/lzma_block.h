@@ -41,10 +41,11 @@ class LzmaBlockDecompressor {
   ~LzmaBlockDecompressor() = default;
 };
 
-// Creates a decoder from a 13-byte header. Checks, in this order: the uncompressed size is
-// below 2^31 (else 6), the decoder accepts the properties (else 4), the size is neither 0 nor
-// 0x7FFFFFFF (else 6). *declared_size receives the size whenever the first check passed, so a
-// caller can report it even when a later check failed; *out is null on every failure.
+// Creates a decoder from a 13-byte header. Checks, in this order: the uncompressed size is below
+// 2^31 (else kLzmaErrMemory), the decoder accepts the properties (else kLzmaErrParameter), the size
+// is neither 0 nor 0x7FFFFFFF (else kLzmaErrMemory). *declared_size receives the size whenever the
+// first check passed, so a caller can report it even when a later check failed; *out is null on
+// every failure.
 err_t CreateLzmaBlockDecompressor(const uint8_t* header, LzmaBlockDecompressor** out,
                                   uint32_t* declared_size);
 

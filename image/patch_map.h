@@ -26,8 +26,9 @@ class PatchMap {
   PatchMap& operator=(const PatchMap&) = delete;
   ~PatchMap();
 
-  // Builds the map from records in table order, each with end > start; the payloads must
-  // outlive the map. 14 when memory runs out, 1305 when the map would not fit the address space.
+  // Builds the map from records in table order, each with end > start; the payloads must outlive
+  // the map. kErrOutOfMemory when memory runs out, kErrUnknownRevision when the map would not fit
+  // the address space.
   err_t Build(const PatchRange* records, uint32_t count);
   // Lays the patched bytes of image range [offset, offset + count) over `destination`.
   void Apply(uint64_t offset, uint8_t* destination, uint32_t count) const;

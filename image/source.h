@@ -10,7 +10,8 @@
 
 class ImageSource {
  public:
-  // Opens a file for reading with the file layer's open flags (3 or 0x23).
+  // Opens a file for reading with the file layer's open flags (kOpenForReading or
+  // kOpenForExclusiveReading).
   virtual err_t Open(const char16_t* path, uint32_t flags, file_handle_t* handle) = 0;
   virtual void Close(file_handle_t handle) = 0;
   virtual err_t Size(file_handle_t handle, uint64_t* size) = 0;
@@ -31,7 +32,7 @@ class ImageSource {
 // Real files, through the file layer.
 ImageSource* SystemFiles();
 
-// Reads exactly `length` bytes at `offset`: 38 when the file ends first.
+// Reads exactly `length` bytes at `offset`: kErrHandleEof when the file ends first.
 err_t ReadExactly(ImageSource* source, file_handle_t handle, uint64_t offset, void* buffer,
                   uint32_t length);
 

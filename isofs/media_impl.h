@@ -38,10 +38,10 @@ class Media final : public SeVolume {
 
   // ---- For the volumes ----
   // Adds a child under the short name, or the full one when a sibling has the short name
-  // already (duplicates of the full name stay side by side). 14 when memory runs out.
+  // already (duplicates of the full name stay side by side). kErrOutOfMemory when memory runs out.
   err_t AddChild(Entry* parent, Volume* volume, const char* name, uint32_t short_length,
                  uint32_t full_length, uint64_t file_index, uint8_t type, Entry** out);
-  // Appends a run at the tail of the entry's extent list (14 when memory runs out).
+  // Appends a run at the tail of the entry's extent list (kErrOutOfMemory when memory runs out).
   err_t AppendRun(Entry* entry, uint32_t start_sector, uint32_t sector_count);
   void Queue(ExpandWorkState* item, uint64_t position);
   void RunPendingQueue();
@@ -54,7 +54,8 @@ class Media final : public SeVolume {
   void set_main_root(Entry* root) { main_root_ = root; }
   Entry* main_root() const { return main_root_; }
 
-  // Expands a directory once (status 0 -> 87 / 18 / the volume's error).
+  // Expands a directory once (status 0 -> kErrInvalidParameter / kErrNoMoreFiles / the volume's
+  // error).
   void Expand(Entry* directory);
 
  private:

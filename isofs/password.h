@@ -1,8 +1,8 @@
 // The password source a reader's open may ask for an enciphered image, and the console prompt
 // that the media hands to it.
 //
-// A reader calls Next for each attempt and Clear after it, trying again while its answer is 5
-// (access denied). The readers of this program never ask: the container rejects enciphered
+// A reader calls Next for each attempt and Clear after it, trying again while its answer is
+// kErrAccessDenied. The readers of this program never ask: the container rejects enciphered
 // images before anyone would need a password.
 #pragma once
 #include "base/errors.h"

@@ -72,10 +72,10 @@ class SeVolume {
   virtual err_t Verify(SeVerifyProgress* progress) = 0;
   // Frees a string returned by Lookup or GetVolumeInfo (null is ignored).
   virtual void FreeString(char16_t* text) = 0;
-  // Walks `count` components from the main root (or from ".$media" when the first component
-  // names it). 2 when the last component is missing, 3 when an earlier one is. The first lookup
-  // of an entry registers it under `node_id`. *name, when asked for and count > 0, receives a
-  // heap copy of the entry's name.
+  // Walks `count` components from the main root (or from ".$media" when the first component names
+  // it). kErrFileNotFound when the last component is missing, kErrPathNotFound when an earlier one
+  // is. The first lookup of an entry registers it under `node_id`. *name, when asked for and
+  // count > 0, receives a heap copy of the entry's name.
   virtual err_t Lookup(const SePathComponent* components, uint32_t count, uint64_t node_id,
                        SeLookupResult* result, char16_t** name) = 0;
   // Drops lookups of a registered entry; a count of all ones forgets it entirely. Either way

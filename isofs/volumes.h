@@ -17,7 +17,7 @@ inline constexpr int kDescriptorEnhanced = 3;
 // Makes an ISO 9660 volume from the descriptor sector at image offset `position` and adds its
 // root, named `name`, to the media directory; the root becomes the main root. A supplementary
 // or enhanced descriptor with escape sequences of no known character set makes no volume and
-// returns 0.
+// returns kOk.
 err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t position,
                     const char* name);
 

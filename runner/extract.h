@@ -8,9 +8,9 @@
 //
 // Nothing is ever written outside the target: an entry name that is empty, "." or "..", or that
 // holds a path separator, a drive colon or a NUL (on Windows also a name the Win32 layer cannot
-// hold) fails the extraction with 123 before anything is written for it. Everything is created
-// new relative to its parent directory's handle, so a link or junction at an entry's name, or
-// one swapped in for a directory already made, is never written through.
+// hold) fails the extraction with kErrInvalidName before anything is written for it. Everything is
+// created new relative to its parent directory's handle, so a link or junction at an entry's name,
+// or one swapped in for a directory already made, is never written through.
 #pragma once
 #include <cstdint>
 
@@ -20,8 +20,8 @@
 #include "base/thread.h"
 #include "isofs/se_volume.h"
 
-// Names from the main root to the entry being handled. The directories 49 levels below the
-// root are the deepest extracted; an entry inside one of them fails the extraction with 1001.
+// Names from the main root to the entry being handled. The directories 49 levels below the root are
+// the deepest extracted; an entry inside one of them fails the extraction with kErrStackOverflow.
 inline constexpr uint32_t kExtractPathComponents = 50;
 // One copy buffer per file; reads from the volume are at most this long.
 inline constexpr uint32_t kExtractCopyBufferSize = 0x40000;
@@ -34,7 +34,7 @@ struct ExtractOptions {
   // Called on the extracting thread after each write with the bytes written so far.
   void (*progress)(void* context, uint64_t bytes_written) = nullptr;
   void* progress_context = nullptr;
-  // Once triggered, the extraction stops with 1223 before its next entry or write.
+  // Once triggered, the extraction stops with kErrCancelled before its next entry or write.
   pin_i* stop = nullptr;
   // Called once when the extraction fails at an entry, with the entry's path below the target
   // (backslashes between names; empty for the main root).
@@ -43,13 +43,14 @@ struct ExtractOptions {
 };
 
 // Extracts the volume's main root into the directory `target` holds: 0 or the first error,
-// unchanged from the volume or the file layer. Every directory and file is created new, relative
-// to its parent's handle: 80 for a name that something has already (two entries of one name, or
-// case twins where names are compared without case), 1921 for a directory swapped for something
-// else while it was filled. 11 for an image whose entries could not all come from its own bytes
-// (a file larger than the image, more entries than the image has room for records), 1001 for a
-// tree nested too deep, 123 for a name unsafe or impossible here, 1223 when stopped; a close or
-// read-back that fails fails it too. Files written before an error stay on disk.
+// unchanged from the volume or the file layer. Every directory and file is created new, relative to
+// its parent's handle: kErrFileExists for a name that something has already (two entries of one
+// name, or case twins where names are compared without case), kErrCantResolveFilename for a
+// directory swapped for something else while it was filled. kErrBadFormat for an image whose
+// entries could not all come from its own bytes (a file larger than the image, more entries than
+// the image has room for records), kErrStackOverflow for a tree nested too deep, kErrInvalidName
+// for a name unsafe or impossible here, kErrCancelled when stopped; a close or read-back that fails
+// fails it too. Files written before an error stay on disk.
 err_t extract_volume_into(file_handle_t target, SeVolume* volume, const ExtractOptions& options);
 
 // The same into a directory by its path, created with its parents when missing (the path itself

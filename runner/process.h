@@ -79,7 +79,8 @@ static_assert(offsetof(process_i, wait_for) == 13 * sizeof(void*));
 static_assert(offsetof(process_i, wait_exit) == 14 * sizeof(void*));
 static_assert(sizeof(process_i) == 15 * sizeof(void*));
 
-// A new child process object with one owner; 14 (and null) when it cannot be allocated.
+// A new child process object with one owner; kErrOutOfMemory (and null) when it cannot be
+// allocated.
 err_t create_process(process_t** process);
 
 // The exit code a child ended by kill reports.
@@ -105,11 +106,11 @@ char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv,
 // first three letters, so no batch file passes for another program.
 bool is_batch_file(const char16_t* program);
 
-// The command line that has cmd.exe (`interpreter`, its full path) run the batch file
-// `program` with argv[1..], each quoted: "interpreter" /d /s /c ""program" "arg" ...". Inside
-// the quotes cmd.exe takes & | < > ^ ( ) and spaces literally; a quote, % or ! (which it acts
-// on even there) or a control character in an argument or the program's path gives 87.
-// /d keeps the registry's AutoRun commands out. 14 when the pool fails.
+// The command line that has cmd.exe (`interpreter`, its full path) run the batch file `program`
+// with argv[1..], each quoted: "interpreter" /d /s /c ""program" "arg" ...". Inside the quotes
+// cmd.exe takes & | < > ^ ( ) and spaces literally; a quote, % or ! (which it acts on even there)
+// or a control character in an argument or the program's path gives kErrInvalidParameter. /d keeps
+// the registry's AutoRun commands out. kErrOutOfMemory when the pool fails.
 err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter,
                                const char16_t* program, const char16_t* const* argv,
                                char16_t** line);
@@ -122,22 +123,23 @@ struct environment_t {
   size_t count;
   size_t capacity;
 };
-// Makes `environment` set and empty (14 when the pool fails).
+// Makes `environment` set and empty (kErrOutOfMemory when the pool fails).
 err_t environment_clear(malloc_i* pool, environment_t* environment);
-// Sets the variable: entry = name, '=' (unless name holds one after its first character),
-// value. An entry with an empty value removes the name. 14 when the pool fails, 87 for a null
-// or empty name.
+// Sets the variable: entry = name, '=' (unless name holds one after its first character), value. An
+// entry with an empty value removes the name. kErrOutOfMemory when the pool fails,
+// kErrInvalidParameter for a null or empty name.
 err_t environment_put(malloc_i* pool, environment_t* environment, const char16_t* name,
                       const char16_t* value);
 // The value of a variable, or null.
 const char16_t* environment_get(const environment_t* environment, const char16_t* name);
 
 // Splits a logon name: "domain\user" and "domain/user", "user@domain", or a bare user in the
-// computer's own domain. 14 when the pool fails.
+// computer's own domain. kErrOutOfMemory when the pool fails.
 err_t split_logon(malloc_i* pool, const char16_t* logon, char16_t** user, char16_t** domain);
 
-// Finds the program argv[0] names, as a full path of an existing file that is no directory,
-// under this program's own directory, then the first current directory, then each element of
-// `search_path` (separated by the platform's list separator; null: none). 2 when none is found.
+// Finds the program argv[0] names, as a full path of an existing file that is no directory, under
+// this program's own directory, then the first current directory, then each element of
+// `search_path` (separated by the platform's list separator; null: none). kErrFileNotFound when
+// none is found.
 err_t resolve_program(malloc_i* pool, const char16_t* name, const char16_t* search_path,
                       char16_t** program);

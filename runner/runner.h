@@ -23,8 +23,8 @@ struct RunnerOptions {
   bool show_progress = false;
 };
 
-// Reads the options in their fixed order (use_stderr, require_administrator, run_exe,
-// verify_media, show_progress); a missing or empty option keeps its default ("autorun.exe" for run_exe).
+// Reads the options in their fixed order (use_stderr, require_administrator, run_exe, verify_media,
+// show_progress); a missing or empty option keeps its default ("autorun.exe" for run_exe).
 void read_runner_options(malloc_i* pool, RunnerOptions* options);
 
 // "<base name>-<time>": the name of the run's temporary directory, from the program's base name
@@ -34,11 +34,11 @@ char16_t* runner_temp_name(malloc_i* pool, const char16_t* base_name, int64_t ti
 // Names the run's temporary directory may take before the runner gives up.
 inline constexpr int kRunDirectoryTries = 16;
 
-// Makes the run's temporary directory below `folder` (made with its parents when missing): new
-// and private (create_private_directory), never anything that exists already. The first name
-// tried is *path; when something has a name, the next is "<base name>-<time>" with `clock` read
-// again, then "<base name>-<time>-<n>", kRunDirectoryTries names in all. On success *path is the
-// directory made and *handle holds it; otherwise the last error (80 when every name was taken).
+// Makes the run's temporary directory below `folder` (made with its parents when missing): new and
+// private (create_private_directory), never anything that exists already. The first name tried is
+// *path; when something has a name, the next is "<base name>-<time>" with `clock` read again, then
+// "<base name>-<time>-<n>", kRunDirectoryTries names in all. On success *path is the directory made
+// and *handle holds it; otherwise the last error (kErrFileExists when every name was taken).
 err_t create_run_directory(malloc_i* pool, const char16_t* folder, const char16_t* base_name,
                            int64_t (*clock)(), const char16_t** path, file_handle_t* handle);
 
@@ -46,5 +46,5 @@ err_t create_run_directory(malloc_i* pool, const char16_t* folder, const char16_
 int runner_main(int argc, const char16_t* const* argv);
 
 // Ends a run before it began, when the system refused a protection the runner relies on: the
-// box names the program and the error; returns 99.
+// box names the program and the error; returns kExitRunnerFailed.
 int runner_refuse_start(const char16_t* program, err_t error);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/file.h"
-#include "image/packer.h"
+#include "pack/packer.h"
 #include "tools/commands.h"
 #include "tools/paths.h"
 #include "tools/progress.h"

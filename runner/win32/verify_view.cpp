@@ -1,8 +1,8 @@
 // Windows: the verify progress object is the verify dialog.
 #include <new>
 
-#include "runner/dialog/verify_dialog.h"
 #include "runner/verify_progress.h"
+#include "runner/win32/dialog/verify_dialog.h"
 
 SeVerifyRecord* CreateVerifyProgress() { return new (std::nothrow) SeVerifyDialog(); }
 

@@ -17,14 +17,7 @@ namespace {
 
 constexpr size_t kImageSize = 150 * 1024 + 1000;  // the last block is partly padding
 
-ciso::PackOptions Options(uint8_t compression, uint8_t hash, uint32_t block_size) {
-  ciso::PackOptions o;
-  o.compression = compression;
-  o.level = compression == ciso::kDeflate ? 6 : 1;
-  o.hash = hash;
-  o.block_size = block_size;
-  return o;
-}
+constexpr auto& Options = testing_support::QuickOptions;
 
 Bytes Patched(Bytes image, const std::vector<ciso::PackPatch>& patches) {
   for (const auto& p : patches) std::memcpy(image.data() + p.offset, p.bytes, p.length);
@@ -95,42 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
     AllMethods, RoundTrip,
     testing::Combine(testing::Values(ciso::kStored, ciso::kDeflate, ciso::kLzma),
                      testing::Values(ciso::kHashNone, ciso::kHashCrc32, ciso::kHashSha256)));
-
-TEST(Packer, OutputDoesNotDependOnThreads) {
-  Bytes image = SampleImage(300 * 1024, 7);
-  ciso::PackOptions options = Options(ciso::kLzma, ciso::kHashSha256, 8192);
-  options.threads = 1;
-  std::vector<Bytes> one = Pack(image, options);
-  options.threads = 3;
-  EXPECT_EQ(Pack(image, options), one);
-  Bytes other = image;
-  other[5000] ^= 1;
-  std::vector<Bytes> changed = Pack(other, options);
-  EXPECT_NE(std::memcmp(changed[0].data() + ciso::kImageId, one[0].data() + ciso::kImageId, 16), 0)
-      << "different content, same image id";
-}
-
-TEST(Packer, DefaultsAndRefusals) {
-  ciso::PackOptions defaults;
-  EXPECT_EQ(defaults.compression, ciso::kLzma);
-  EXPECT_EQ(defaults.hash, ciso::kHashSha256);
-  EXPECT_EQ(defaults.block_size, 0x400000u);
-  Bytes image = SampleImage(10000);
-  err_t e;
-  for (auto bad : {Options(2, 0, 2048), Options(0, 3, 2048), Options(0, 0, 1024), Options(0, 0, 2048 + 16),
-                   Options(0, 0, 0x800000)}) {
-    Pack(image, bad, &e);
-    EXPECT_EQ(e, kErrInvalidParameter);
-  }
-  Pack(Bytes{}, Options(0, 0, 2048), &e);
-  EXPECT_EQ(e, kErrInvalidParameter);
-  // One 4 MiB LZMA block around a small image: the runner's own geometry.
-  std::vector<Bytes> parts = Pack(image, defaults);
-  ASSERT_EQ(parts.size(), 1u);
-  const uint8_t* trailer = parts[0].data() + parts[0].size() - ciso::kTrailerSize;
-  EXPECT_EQ(trailer[ciso::kLzmaProperties], 0x5D);
-  EXPECT_EQ(LoadLe32(trailer + ciso::kLastBlockSize), 10000u);
-}
 
 // ---- The block cache ----
 

@@ -12,7 +12,7 @@
 #include "image/format.h"
 #include "image/iso_reader.h"
 #include "image/memory_source.h"
-#include "image/packer.h"
+#include "pack/packer.h"
 
 namespace testing_support {
 
@@ -66,6 +66,16 @@ class VectorOutput final : public ciso::PackOutput {
     return kOk;
   }
 };
+
+// Options for one compression, hash and block size, at a level that packs quickly.
+inline ciso::PackOptions QuickOptions(uint8_t compression, uint8_t hash, uint32_t block_size) {
+  ciso::PackOptions o;
+  o.compression = compression;
+  o.level = compression == ciso::kDeflate ? 6 : 1;
+  o.hash = hash;
+  o.block_size = block_size;
+  return o;
+}
 
 inline std::vector<Bytes> Pack(const Bytes& image, const ciso::PackOptions& options, err_t* error = nullptr) {
   VectorInput in(image);

@@ -6,8 +6,8 @@
 
 #include <zlib.h>
 
-#include "image/compressor.h"
 #include "image/format.h"
+#include "pack/compressor.h"
 
 namespace {
 
@@ -130,24 +130,6 @@ TEST(LzmaDecompressor, CreationChecks) {
   EXPECT_EQ(ciso::CreateMethod2Decompressor(&d), kErrUnknownRevision);
   EXPECT_EQ(d, nullptr);
   EXPECT_EQ(ciso::LzmaPropertiesForLevel(6), 0x5D);
-}
-
-TEST(Compressor, IncompressibleBlockDoesNotFit) {
-  Bytes noise(4096);
-  uint32_t x = 7;
-  for (auto& b : noise) x = x * 1664525u + 1013904223u, b = uint8_t(x >> 24);
-  for (uint8_t method : {ciso::kDeflate, ciso::kLzma}) {
-    ciso::BlockCompressor* c;
-    ASSERT_EQ(ciso::CreateBlockCompressor(method, 6, 4096, &c), kOk);
-    Bytes out(4096);
-    uint32_t written = 1;
-    EXPECT_EQ(c->Compress(noise.data(), 4096, out.data(), 4096 - 32, &written), kErrHandleDiskFull);
-    EXPECT_EQ(written, 0u);
-    c->Destroy();
-  }
-  ciso::BlockCompressor* c;
-  EXPECT_EQ(ciso::CreateBlockCompressor(2, 6, 4096, &c), kErrInvalidParameter);
-  EXPECT_EQ(ciso::CreateBlockCompressor(ciso::kDeflate, 0, 4096, &c), kErrInvalidParameter);
 }
 
 }  // namespace

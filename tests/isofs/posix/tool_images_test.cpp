@@ -14,7 +14,7 @@
 #include <string>
 
 #include "../image_builder.h"
-#include "image/packer.h"
+#include "pack/packer.h"
 #include "support/test_support.h"
 
 using namespace isofs_test;

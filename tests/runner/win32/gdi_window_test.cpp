@@ -1,6 +1,6 @@
 // The window and dialog framework under Wine: slot order, message decoding, key decoding, the
 // dialog procedure, creation, centring and End.
-#include "runner/dialog/gdi_window.h"
+#include "runner/win32/dialog/gdi_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The verify progress dialog under Wine: its template byte for byte, its slots, and the window
 // on a thread of its own: hidden at first, Skip and the close box asking the verify to stop, the
 // private close message, and no thread or window left behind whatever the order of events.
-#include "runner/dialog/verify_dialog.h"
+#include "runner/win32/dialog/verify_dialog.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

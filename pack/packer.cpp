@@ -1,4 +1,4 @@
-#include "image/packer.h"
+#include "pack/packer.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/endian.h"
-#include "image/compressor.h"
+#include "pack/compressor.h"
 #include "image/crc32.h"
 #include "image/hasher.h"
 #include "image/sha256.h"

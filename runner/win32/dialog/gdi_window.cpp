@@ -1,4 +1,4 @@
-#include "runner/dialog/gdi_window.h"
+#include "runner/win32/dialog/gdi_window.h"
 
 #include <new>
 

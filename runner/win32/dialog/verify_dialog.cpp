@@ -1,4 +1,4 @@
-#include "runner/dialog/verify_dialog.h"
+#include "runner/win32/dialog/verify_dialog.h"
 
 #include <commctrl.h>
 

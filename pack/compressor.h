@@ -13,8 +13,8 @@ namespace ciso {
 class BlockCompressor {
  public:
   virtual void Destroy() = 0;
-  // Compresses src (one whole block) into dst. Returns 0 with *written, or 39 when the
-  // stream would not fit in `capacity` (the caller then stores the block raw).
+  // Compresses src (one whole block) into dst. Returns kOk with *written, or kErrHandleDiskFull
+  // when the stream would not fit in `capacity` (the caller then stores the block raw).
   virtual err_t Compress(const void* src, uint32_t length, void* dst, uint32_t capacity,
                          uint32_t* written) = 0;
 
@@ -22,9 +22,9 @@ class BlockCompressor {
   ~BlockCompressor() = default;
 };
 
-// `method` is a compression method byte (1 deflate, 3 LZMA); `level` 0-9 (deflate 1-9);
-// the LZMA dictionary never exceeds the block size. 87 for a method or level out of range,
-// 14 when memory runs out.
+// `method` is a compression method byte (kDeflate, kLzma); `level` 0-9 (deflate 1-9); the LZMA
+// dictionary never exceeds the block size. kErrInvalidParameter for a method or level out of range,
+// kErrOutOfMemory when memory runs out.
 err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size, BlockCompressor** out);
 
 // The LZMA properties byte the LZMA compressor writes for this level.

@@ -92,9 +92,9 @@ class GdiDialog : public GdiWindow {
   void ReleaseAfterDestroy() override;
   // Centres the window on its parent (or the desktop) and returns 1.
   LRESULT OnInit() override;
-  // Ends the dialog with result 2 (IDCANCEL).
+  // Ends the dialog with result IDCANCEL.
   LRESULT OnClose(bool* not_handled) override;
-  // Ids 1, 2, 6 and 7 (OK, Cancel, Yes, No) end the dialog with that id; others not handled.
+  // IDOK, IDCANCEL, IDYES and IDNO end the dialog with that id; others are not handled.
   LRESULT OnCommand(UINT id, bool* not_handled) override;
 
   // Slot 30: writes the in-memory template into `buffer` (capacity 0: measure only) and returns

@@ -68,8 +68,8 @@ struct PackResult {
   uint8_t image_id[kIdSize];
 };
 
-// 87 for options out of range or an empty image; otherwise the first error of the input, the
-// output or a compressor.
+// kErrInvalidParameter for options out of range or an empty image; otherwise the first error of the
+// input, the output or a compressor.
 err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, const PackOptions& options,
                     PackResult* result);
 

@@ -1,4 +1,4 @@
-#include "image/compressor.h"
+#include "pack/compressor.h"
 
 #include <lzma.h>
 #include <zlib.h>

@@ -7,7 +7,7 @@
 // the verify has finished (OnFinished posts the private close message, whichever of the two
 // happens first). CloseView waits for the window's thread to end.
 #pragma once
-#include "runner/dialog/gdi_window.h"
+#include "runner/win32/dialog/gdi_window.h"
 #include "runner/verify_progress.h"
 
 class SeVerifyDialog final : public SeVerifyRecord, public GdiDialog {

@@ -1,0 +1,73 @@
+// The container writer and its block compressors. The round trips through the reader are the
+// reader's tests (tests/image); these pin what the writer decides alone.
+#include "pack/packer.h"
+
+#include <gtest/gtest.h>
+
+#include "base/endian.h"
+#include "image/container_fixture.h"
+#include "pack/compressor.h"
+
+using testing_support::Bytes;
+using testing_support::Pack;
+using testing_support::SampleImage;
+
+namespace {
+
+constexpr auto& Options = testing_support::QuickOptions;
+
+TEST(Packer, OutputDoesNotDependOnThreads) {
+  Bytes image = SampleImage(300 * 1024, 7);
+  ciso::PackOptions options = Options(ciso::kLzma, ciso::kHashSha256, 8192);
+  options.threads = 1;
+  std::vector<Bytes> one = Pack(image, options);
+  options.threads = 3;
+  EXPECT_EQ(Pack(image, options), one);
+  Bytes other = image;
+  other[5000] ^= 1;
+  std::vector<Bytes> changed = Pack(other, options);
+  EXPECT_NE(std::memcmp(changed[0].data() + ciso::kImageId, one[0].data() + ciso::kImageId, 16), 0)
+      << "different content, same image id";
+}
+
+TEST(Packer, DefaultsAndRefusals) {
+  ciso::PackOptions defaults;
+  EXPECT_EQ(defaults.compression, ciso::kLzma);
+  EXPECT_EQ(defaults.hash, ciso::kHashSha256);
+  EXPECT_EQ(defaults.block_size, 0x400000u);
+  Bytes image = SampleImage(10000);
+  err_t e;
+  for (auto bad : {Options(2, 0, 2048), Options(0, 3, 2048), Options(0, 0, 1024), Options(0, 0, 2048 + 16),
+                   Options(0, 0, 0x800000)}) {
+    Pack(image, bad, &e);
+    EXPECT_EQ(e, kErrInvalidParameter);
+  }
+  Pack(Bytes{}, Options(0, 0, 2048), &e);
+  EXPECT_EQ(e, kErrInvalidParameter);
+  // One 4 MiB LZMA block around a small image: the runner's own geometry.
+  std::vector<Bytes> parts = Pack(image, defaults);
+  ASSERT_EQ(parts.size(), 1u);
+  const uint8_t* trailer = parts[0].data() + parts[0].size() - ciso::kTrailerSize;
+  EXPECT_EQ(trailer[ciso::kLzmaProperties], 0x5D);
+  EXPECT_EQ(LoadLe32(trailer + ciso::kLastBlockSize), 10000u);
+}
+
+TEST(Compressor, IncompressibleBlockDoesNotFit) {
+  Bytes noise(4096);
+  uint32_t x = 7;
+  for (auto& b : noise) x = x * 1664525u + 1013904223u, b = uint8_t(x >> 24);
+  for (uint8_t method : {ciso::kDeflate, ciso::kLzma}) {
+    ciso::BlockCompressor* c;
+    ASSERT_EQ(ciso::CreateBlockCompressor(method, 6, 4096, &c), kOk);
+    Bytes out(4096);
+    uint32_t written = 1;
+    EXPECT_EQ(c->Compress(noise.data(), 4096, out.data(), 4096 - 32, &written), kErrHandleDiskFull);
+    EXPECT_EQ(written, 0u);
+    c->Destroy();
+  }
+  ciso::BlockCompressor* c;
+  EXPECT_EQ(ciso::CreateBlockCompressor(2, 6, 4096, &c), kErrInvalidParameter);
+  EXPECT_EQ(ciso::CreateBlockCompressor(ciso::kDeflate, 0, 4096, &c), kErrInvalidParameter);
+}
+
+}  // namespace
