@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "base/errors.h"
+#include "base/own.h"
 
 namespace ciso {
 
@@ -24,7 +25,6 @@ class PatchMap {
   PatchMap() = default;
   PatchMap(const PatchMap&) = delete;
   PatchMap& operator=(const PatchMap&) = delete;
-  ~PatchMap();
 
   // Builds the map from records in table order, each with end > start; the payloads must
   // outlive the map. 14 when memory runs out, 1305 when the map would not fit the address space.
@@ -34,7 +34,7 @@ class PatchMap {
   uint32_t range_count() const { return count_; }
 
  private:
-  PatchRange* ranges_ = nullptr;
+  Owned<PatchRange> ranges_;
   uint32_t count_ = 0;
 };
 

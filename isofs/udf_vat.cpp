@@ -44,10 +44,9 @@ class TableData {
  public:
   TableData(Media* media, const PhysicalPartition& p, uint8_t* extent_sector)
       : media_(media), partition_(p), extent_sector_(extent_sector) {}
-  ~TableData() { HeapRelease(data_); }
 
   err_t Gather(const uint8_t* entry);
-  const uint8_t* data() const { return data_; }
+  const uint8_t* data() const { return data_.get(); }
   uint32_t length() const { return length_; }
 
  private:
@@ -57,7 +56,7 @@ class TableData {
   Media* media_;
   PhysicalPartition partition_;
   uint8_t* extent_sector_;  // a sector buffer for allocation extents
-  uint8_t* data_ = nullptr;
+  Owned<uint8_t> data_;
   uint32_t length_ = 0;
   uint32_t filled_ = 0;
   uint32_t next_block_ = 0;  // where the list continues, when it does
@@ -73,12 +72,12 @@ err_t TableData::Gather(const uint8_t* entry) {
   if (ea_length > kSectorSize - layout.area || ad_length > kSectorSize - layout.area - ea_length)
     return kErrBadFormat;
   length_ = uint32_t(length);
-  data_ = static_cast<uint8_t*>(HeapAllocate(length_ ? length_ : 1));
+  data_ = Owned<uint8_t>::Array(length_);
   if (!data_) return kErrOutOfMemory;
   const uint8_t* area = entry + layout.area + ea_length;
   if (ad_type == kEmbedded) {
     if (length_ > ad_length) return kErrBadFormat;
-    std::memcpy(data_, area, length_);
+    std::memcpy(data_.get(), area, length_);
     return kOk;
   }
   bool continues = false;
@@ -129,7 +128,7 @@ err_t TableData::TakeExtent(uint32_t block, uint32_t length) {
   if (block + sectors > partition_.length || first + sectors > media_->sector_count()) return kErrBadFormat;
   uint32_t take = length < length_ - filled_ ? length : length_ - filled_;
   if (take == 0) return kOk;
-  if (err_t e = media_->ReadImage(first * kSectorSize, data_ + filled_, take)) return e;
+  if (err_t e = media_->ReadImage(first * kSectorSize, data_.get() + filled_, take)) return e;
   filled_ += take;
   return kOk;
 }
@@ -152,17 +151,14 @@ err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition
   }
   uint32_t count = (end - first) / 4;
   if (count > p.length || count > kMaxVirtualBlocks) return kErrBadFormat;
-  uint32_t* blocks = static_cast<uint32_t*>(HeapAllocate(count ? count * sizeof(uint32_t) : 1));
+  Owned<uint32_t> blocks = Owned<uint32_t>::Array(count);
   if (!blocks) return kErrOutOfMemory;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t b = LoadLe32(data + first + 4 * i);
-    if (b != kVirtualBlockUnused && (b >= p.length || uint64_t(p.start) + b >= sector_count)) {
-      HeapRelease(blocks);
-      return kErrBadFormat;
-    }
+    if (b != kVirtualBlockUnused && (b >= p.length || uint64_t(p.start) + b >= sector_count)) return kErrBadFormat;
     blocks[i] = b;
   }
-  table->blocks = blocks;
+  table->blocks = blocks.release();
   table->count = count;
   table->loaded = true;
   return kOk;
@@ -184,7 +180,8 @@ err_t LoadFrom(Media* media, const PhysicalPartition& p, const uint8_t* entry, u
 }  // namespace
 
 err_t LoadVirtualTable(Media* media, const PhysicalPartition& p, VirtualTable* table) {
-  auto* sectors = static_cast<uint8_t*>(HeapAllocate(2 * kSectorSize));
+  Owned<uint8_t> buffer = Owned<uint8_t>::Array(2 * kSectorSize);
+  uint8_t* sectors = buffer.get();
   if (!sectors) return kErrOutOfMemory;
   err_t result = kErrBadFormat;
   uint32_t sector = media->sector_count(), zeros = 0, looked = 0;
@@ -208,12 +205,11 @@ err_t LoadVirtualTable(Media* media, const PhysicalPartition& p, VirtualTable* t
     if (result != kNotATable) break;
     result = kErrBadFormat;
   }
-  HeapRelease(sectors);
   return result;
 }
 
 void FreeVirtualTable(VirtualTable* table) {
-  HeapRelease(table->blocks);
+  HeapFree(table->blocks);
   *table = VirtualTable{};
 }
 

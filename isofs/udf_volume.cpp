@@ -4,7 +4,6 @@
 // All numbers are little-endian; descriptor tags are checked by their checksum. Blocks of a
 // virtual partition (write-once media) map through the virtual allocation table (udf_vat.h).
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
 #include "base/format.h"
@@ -134,7 +133,7 @@ class UdfExpandWorkState final : public ExpandWorkState {
   using ExpandWorkState::ExpandWorkState;
   void Destroy() override {
     this->~UdfExpandWorkState();
-    HeapRelease(this);
+    HeapFree(this);
   }
 
   uint32_t ad_type = kShortAd;
@@ -171,10 +170,9 @@ class UdfVolume final : public Volume {
   explicit UdfVolume(Media* media) : media_(media) {}
 
   void Destroy() override {
-    HeapRelease(label_);
     FreeVirtualTable(&table_);
     this->~UdfVolume();
-    HeapRelease(this);
+    HeapFree(this);
   }
   void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) override;
   err_t Expand(Entry* directory, bool* run_queue) override;
@@ -202,7 +200,7 @@ class UdfVolume final : public Volume {
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
   uint64_t time_ = 0;
-  char16_t* label_ = nullptr;
+  OwnedText16 label_;
 };
 
 // (partition reference, logical block) -> absolute sector; kUnmapped for a virtual block that
@@ -250,7 +248,7 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
 }
 
 err_t UdfVolume::GetInfo(uint64_t* time, char16_t** label) {
-  return AnswerVolumeInfo(time_, label_, time, label);
+  return AnswerVolumeInfo(time_, label_.get(), time, label);
 }
 
 // Queues the read of an entry's ICB. One in a virtual block that the table leaves unmapped
@@ -262,9 +260,8 @@ err_t UdfVolume::QueueIcb(Entry* entry, const uint8_t* long_ad) {
     entry->damage = kErrBadFormat;
     return kErrBadFormat;
   }
-  void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
-  if (!memory) return kErrOutOfMemory;
-  auto* item = new (memory) UdfExpandWorkState(entry);
+  auto* item = HeapNew<UdfExpandWorkState>(entry);
+  if (!item) return kErrOutOfMemory;
   item->icb_length = LoadLe32(long_ad) & kExtentLengthMask;
   item->partition = partition;
   item->icb_sector = sector;
@@ -434,8 +431,7 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
     item->partition = ea_partition;
     item->icb_sector = ea_sector;
     *again = true;
-  } else if (void* memory = HeapAllocate(sizeof(UdfExpandWorkState))) {
-    auto* other = new (memory) UdfExpandWorkState(e);
+  } else if (auto* other = HeapNew<UdfExpandWorkState>(e)) {
     other->attributes = true;
     other->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
     other->partition = ea_partition;
@@ -686,9 +682,8 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
                                    uint32_t(length), uint64_t(sector) * kSectorSize + 1,
                                    kSeTypeFile, &metadata[i]))
       return e;
-    void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
-    if (!memory) return kErrOutOfMemory;
-    auto* item = new (memory) UdfExpandWorkState(metadata[i]);
+    auto* item = HeapNew<UdfExpandWorkState>(metadata[i]);
+    if (!item) return kErrOutOfMemory;
     item->icb_length = kSectorSize;
     item->partition = i;
     item->icb_sector = sector;
@@ -710,10 +705,8 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   TakeDstring(scratch + kFsdFileSetIdentifier, 32, q->label);
   q->time = UdfTimestamp(scratch + kFsdRecordingTime);
   time_ = q->time;
-  size_t units = Utf16Length(q->label) + 1;
-  label_ = static_cast<char16_t*>(HeapAllocate(units * sizeof(char16_t)));
+  label_ = CopyText16(q->label);
   if (!label_) return kErrOutOfMemory;
-  std::memcpy(label_, q->label, units * sizeof(char16_t));
 
   const uint8_t* icb = scratch + kFsdRootIcb;
   uint32_t root_sector = Map(LoadLe16(icb + kLongAdPartition), LoadLe32(icb + kLongAdBlock));
@@ -733,21 +726,17 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
 
 err_t OpenUdfVolume(Media* media, uint8_t* scratch) {
   if (err_t e = FindAnchor(media, scratch)) return e;
-  auto* q = static_cast<Sequence*>(HeapAllocate(sizeof(Sequence)));
+  Owned<Sequence> q(HeapNew<Sequence>());
   if (!q) return kErrOutOfMemory;
-  ReadSequence(media, scratch, q);
-  void* memory = HeapAllocate(sizeof(UdfVolume));
-  err_t e = kErrOutOfMemory;
-  if (memory) {
-    auto* volume = new (memory) UdfVolume(media);
-    e = volume->Open(q, scratch);
-    if (e != kOk) {
-      // Nothing of a volume that failed stays behind: its entries and queued reads go with it.
-      media->DiscardVolume(volume);
-      volume->Destroy();
-    }
+  ReadSequence(media, scratch, q.get());
+  auto* volume = HeapNew<UdfVolume>(media);
+  if (!volume) return kErrOutOfMemory;
+  err_t e = volume->Open(q.get(), scratch);
+  if (e != kOk) {
+    // Nothing of a volume that failed stays behind: its entries and queued reads go with it.
+    media->DiscardVolume(volume);
+    volume->Destroy();
   }
-  HeapRelease(q);
   return e;
 }
 
