@@ -2,7 +2,6 @@
 // (Joliet) or enhanced volume descriptor. Both-endian numbers are read from their big-endian
 // half.
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
 #include "base/text.h"

@@ -2,7 +2,6 @@
 #include "isofs/media.h"
 
 #include <cstring>
-#include <new>
 
 #include "base/format.h"
 #include "image/iso_reader.h"
