@@ -22,9 +22,9 @@ bool TakeInjectedFailure() {
 }
 }  // namespace
 
-void PoolFailNextAllocations(uint32_t count, uint32_t after) {
+uint32_t PoolFailNextAllocations(uint32_t count, uint32_t after) {
   g_allocations_before_failure.store(after);
-  g_failing_allocations.store(count);
+  return g_failing_allocations.exchange(count);
 }
 
 void* HeapAllocate(size_t bytes) {

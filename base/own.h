@@ -29,8 +29,9 @@ void* HeapResize(void* block, size_t bytes);
 void HeapFree(void* block);
 
 // Test hook: after `after` more allocations succeed, the next `count` fail (count 0 turns it
-// off). Every allocation of the kit counts, the pools' included.
-void PoolFailNextAllocations(uint32_t count, uint32_t after = 0);
+// off). Every allocation of the kit counts, the pools' included. Returns how many failures of
+// the previous setting were never taken.
+uint32_t PoolFailNextAllocations(uint32_t count, uint32_t after = 0);
 
 // An object constructed in a heap block, or null.
 template <typename T, typename... Args>
