@@ -4,6 +4,7 @@
 
 #include "base/endian.h"
 #include "base/own.h"
+#include "base/reject.h"
 #include "base/text.h"
 #include "base/thread.h"
 #include "image/crc32.h"
@@ -46,6 +47,7 @@ struct CacheEntry {
   CacheEntry* next;
   err_t result;
   bool verified_only;  // the digest was checked but the bytes are not decompressed
+  bool mismatch;       // the result is a digest mismatch
   uint64_t start;
   uint64_t end;
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
@@ -53,20 +55,23 @@ struct CacheEntry {
 
 CacheEntry* NewCacheEntry(uint32_t block_size) {
   auto* entry = static_cast<CacheEntry*>(HeapAllocate(sizeof(CacheEntry) + block_size));
-  if (entry) *entry = {nullptr, kOk, false, 0, 0};
+  if (entry) *entry = {nullptr, kOk, false, false, 0, 0};
   return entry;
 }
 
 // Checks a block's stored bytes against its digest (with a hasher) and decompresses them into
-// `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread.
+// `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread; the
+// reason of a failure is recorded where the entry's result surfaces, on the reader's thread.
 err_t CheckAndDecode(CisoHasher* hasher, const uint8_t* digest, CisoDecompressor* decompressor,
-                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size) {
+                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size, bool* mismatch) {
+  *mismatch = false;
   if (hasher) {
     uint8_t actual[kSha256DigestSize];
     hasher->Reset();
     hasher->Update(bytes, size);
     hasher->Finish(actual);
-    if (std::memcmp(actual, digest, hasher->DigestLength()) != 0) return kErrBadFormat;
+    *mismatch = std::memcmp(actual, digest, hasher->DigestLength()) != 0;
+    if (*mismatch) return kErrBadFormat;
   }
   return decompressor ? decompressor->Decode(bytes, size, out, block_size, nullptr) : kOk;
 }
@@ -101,7 +106,8 @@ struct AheadSlot {
   static void Run(void* argument) {
     auto* slot = static_cast<AheadSlot*>(argument);
     slot->entry->result = CheckAndDecode(slot->hasher, slot->digest, slot->decode ? slot->decompressor : nullptr,
-                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size);
+                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size,
+                                         &slot->entry->mismatch);
     slot->done.trigger();  // from here on the reader may reuse or free the slot
   }
 };
@@ -151,6 +157,7 @@ class CisoReader final : public IsoReader {
   // Tables.
   err_t ReadTables();
   err_t ReadTable(uint64_t* at, uint8_t* table, uint32_t size);
+  err_t CheckGeometry(uint32_t last) const;
   err_t BuildOffsets();
   err_t ParsePatches();
 
@@ -160,6 +167,7 @@ class CisoReader final : public IsoReader {
   err_t ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count);
   CacheEntry* Lookup(uint64_t offset, bool want_bytes);
   err_t LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes);
+  err_t BlockFailure(const CacheEntry* entry) const;
   void StoredRange(uint64_t block, uint64_t* from, uint32_t* size) const;
   err_t CreateDecompressor(CisoDecompressor** out) const;
   const uint8_t* DigestOf(uint64_t block) const { return hashes_.get() + block * digest_length_; }
@@ -384,8 +392,9 @@ err_t CisoReader::LocateParts() {
   bool scan = !Complete();
   if (is_host && host.data_end != 0) {
     // A signed program: everything it needs lies in this file.
-    if (!trailer_found_) return kErrBadFormat;
-    if (!Complete() && trailer_[kHashMethod] != kHashSha256) return kErrBadFormat;
+    if (!trailer_found_) return Reject(kErrBadFormat, "signed program: no trailer in its image region");
+    if (!Complete() && trailer_[kHashMethod] != kHashSha256)
+      return Reject(kErrBadFormat, "signed program: parts beside it need SHA-256 block digests");
     if (!Complete() && host.after_signature != 0 && host.after_signature != host.data_start) {
       if (err_t e = AddPart(path_.get(), kNoHandle, AlignUp(host.after_signature), 0, 0, &number)) return e;
     }
@@ -404,7 +413,9 @@ err_t CisoReader::CheckPartsAddUp() {
   uint64_t running = 0;
   for (uint32_t i = 0; i < part_count(); ++i) {
     const Part& p = parts_[i];
-    if (!p.path || p.logical != running || p.slice_end < p.slice_start) return kErrBadFormat;
+    if (!p.path) return Reject(kErrBadFormat, "part %u is missing", i);
+    if (p.logical != running || p.slice_end < p.slice_start)
+      return Reject(kErrBadFormat, "part %u: starts at stream offset %llu, not %llu", i, p.logical, running);
     running += p.slice_end - p.slice_start;
   }
   stream_length_ = running;
@@ -418,15 +429,17 @@ err_t CisoReader::WalkChunks() {
   uint64_t at = trailer_end_;
   while (trailer_region_end_ - at >= kChunkHeaderSize) {
     uint8_t header[kChunkHeaderSize];
-    if (ReadExactly(source_, handle, at, header, kChunkHeaderSize)) return kErrBadFormat;
+    if (ReadExactly(source_, handle, at, header, kChunkHeaderSize))
+      return Reject(kErrBadFormat, "chunk at %llu: header does not read", at);
     uint32_t length = LoadLe32(header + kChunkLength);
-    if (!HasMagic(header, kChunkMagic) || !IsAligned(length) || length <= kChunkHeaderSize ||
-        length > trailer_region_end_ - at)
-      return kErrBadFormat;
+    if (!HasMagic(header, kChunkMagic)) return Reject(kErrBadFormat, "chunk at %llu: no chunk magic", at);
+    if (!IsAligned(length) || length <= kChunkHeaderSize || length > trailer_region_end_ - at)
+      return Reject(kErrBadFormat, "chunk at %llu: length %u does not fit", at, length);
     if (header[kChunkType] == kChunkKeyMaterial && !key_chunk_) {
       key_chunk_ = Owned<uint8_t>::Array(length);
       if (!key_chunk_) return kErrOutOfMemory;
-      if (ReadExactly(source_, handle, at, key_chunk_.get(), length)) return kErrBadFormat;
+      if (ReadExactly(source_, handle, at, key_chunk_.get(), length))
+        return Reject(kErrBadFormat, "chunk at %llu: key material does not read", at);
     }
     at += length;
   }
@@ -436,6 +449,7 @@ err_t CisoReader::WalkChunks() {
 // ---- Tables ----
 
 err_t CisoReader::Open(IsoPasswordIterator*) {
+  clear_rejection_reason();
   if (err_t e = LocateParts()) return e;
   return ReadTables();
 }
@@ -449,18 +463,17 @@ err_t CisoReader::ReadTable(uint64_t* at, uint8_t* table, uint32_t size) {
 }
 
 err_t CisoReader::ReadTables() {
-  if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_)) return e;
+  if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_))
+    return e == kErrUnknownRevision ? Reject(e, "hash method %u is unknown", trailer_[kHashMethod]) : e;
   digest_length_ = hasher_ ? hasher_->DigestLength() : 0;
-  if (trailer_[kEncryptionMethod] != 0) return kErrUnknownRevision;
+  if (trailer_[kEncryptionMethod] != 0)
+    return Reject(kErrUnknownRevision, "encryption method %u is not supported", trailer_[kEncryptionMethod]);
 
   block_size_ = LoadLe32(trailer_ + kBlockSize);
   block_count_ = LoadLe64(trailer_ + kBlockCount);
   uint32_t last = LoadLe32(trailer_ + kLastBlockSize);
   patch_table_size_ = LoadLe32(trailer_ + kPatchTableSize);
-  if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize || last == 0 ||
-      last > block_size_ || block_count_ == 0 || !IsAligned(patch_table_size_))
-    return kErrBadFormat;
-  if (block_count_ >= 0xFFFFFFFFull) return kErrUnknownRevision;
+  if (err_t e = CheckGeometry(last)) return e;
   image_size_ = (block_count_ - 1) * block_size_ + last;
 
   err_t e = CreateDecompressor(&decompressor_);
@@ -468,19 +481,23 @@ err_t CisoReader::ReadTables() {
 
   uint64_t size_table = decompressor_ ? AlignUp(block_count_ * 4) : 0;
   uint64_t hash_table = hasher_ ? AlignUp(block_count_ * digest_length_) : 0;
-  if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull) return kErrUnknownRevision;
+  if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull)
+    return Reject(kErrUnknownRevision, "tables of %llu blocks exceed 4 GiB", block_count_);
   size_table_size_ = static_cast<uint32_t>(size_table);
   hash_table_size_ = static_cast<uint32_t>(hash_table);
   // The offsets table holds block count + 1 entries of 8 bytes: from 2^29 blocks on, more
   // than a 32-bit build can address.
   size_t offsets_bytes;
-  if (decompressor_ && !ArrayBytes(block_count_ + 1, sizeof(uint64_t), &offsets_bytes)) return kErrUnknownRevision;
+  if (decompressor_ && !ArrayBytes(block_count_ + 1, sizeof(uint64_t), &offsets_bytes))
+    return Reject(kErrUnknownRevision, "%llu blocks exceed the address space", block_count_);
   // The tables must lie inside the data stream; checked before anything is allocated, so a
   // forged count cannot ask for gigabytes.
   uint64_t tables = size_table + hash_table + patch_table_size_;
-  if (tables > stream_length_) return kErrBadFormat;
+  if (tables > stream_length_)
+    return Reject(kErrBadFormat, "tables of %llu bytes exceed the data stream of %llu", tables, stream_length_);
   // Stored blocks are all a full block long: with the tables they make up the stream exactly.
-  if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_) return kErrBadFormat;
+  if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_)
+    return Reject(kErrBadFormat, "stored blocks and tables do not make up the data stream of %llu bytes", stream_length_);
   hashes_ = Owned<uint8_t>::Array(hash_table_size_ + uint64_t(1));
   sizes_ = Owned<uint8_t>::Array(size_table_size_ + uint64_t(1));
   patch_table_ = Owned<uint8_t>::Array(patch_table_size_ + uint64_t(1));
@@ -495,7 +512,8 @@ err_t CisoReader::ReadTables() {
     uint8_t digest[kSha256DigestSize];
     hasher_->Update(trailer_ + kDigestedTrailerFrom, kDigestedTrailerSize);
     hasher_->Finish(digest);
-    if (std::memcmp(digest, trailer_ + kTableDigest, digest_length_) != 0) return kErrBadFormat;
+    if (std::memcmp(digest, trailer_ + kTableDigest, digest_length_) != 0)
+      return Reject(kErrBadFormat, "tables do not match their digest");
   }
   if (decompressor_ && (e = BuildOffsets())) return e;
   if ((e = ParsePatches())) return e;
@@ -512,6 +530,19 @@ err_t CisoReader::ReadTables() {
   return kOk;
 }
 
+// The trailer's block geometry.
+err_t CisoReader::CheckGeometry(uint32_t last) const {
+  if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize)
+    return Reject(kErrBadFormat, "block size %u is out of range", block_size_);
+  if (last == 0 || last > block_size_)
+    return Reject(kErrBadFormat, "last block size %u does not fit the block size %u", last, block_size_);
+  if (block_count_ == 0) return Reject(kErrBadFormat, "no blocks");
+  if (!IsAligned(patch_table_size_))
+    return Reject(kErrBadFormat, "patch table size %u is not aligned", patch_table_size_);
+  if (block_count_ >= 0xFFFFFFFFull) return Reject(kErrUnknownRevision, "%llu blocks are too many", block_count_);
+  return kOk;
+}
+
 // By the trailer's compression method; none for a stored container.
 err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
   *out = nullptr;
@@ -519,7 +550,7 @@ err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
   return method == kStored    ? kOk
          : method == kDeflate ? CreateZipDecompressor(out)
          : method == kLzma    ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], out)
-                              : kErrUnknownRevision;
+                              : Reject(kErrUnknownRevision, "compression method %u is unknown", method);
 }
 
 // Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
@@ -529,11 +560,16 @@ err_t CisoReader::BuildOffsets() {
   offsets_[0] = 0;
   for (uint64_t b = 0; b < block_count_; ++b) {
     uint32_t stored = LoadLe32(sizes_.get() + 4 * b);
-    if (!IsAligned(stored) || stored > block_size_) return kErrBadFormat;
+    if (stored > block_size_)
+      return Reject(kErrBadFormat, "block %llu: stored size %u exceeds the block size %u", b, stored, block_size_);
+    if (!IsAligned(stored)) return Reject(kErrBadFormat, "block %llu: stored size %u is not aligned", b, stored);
     offsets_[b + 1] = offsets_[b] + stored;
   }
   uint64_t total = offsets_[block_count_] + hash_table_size_ + size_table_size_ + patch_table_size_;
-  return total == stream_length_ ? kOk : kErrBadFormat;
+  if (total != stream_length_)
+    return Reject(kErrBadFormat, "stored blocks and tables make %llu bytes, not the data stream's %llu", total,
+                  stream_length_);
+  return kOk;
 }
 
 // The "ptch" records, in table order, become the patch map.
@@ -547,7 +583,7 @@ err_t CisoReader::ParsePatches() {
     uint64_t offset = LoadLe64(record + kPatchOffset);
     uint64_t payload_end = at + kPatchHeaderSize + length;
     if (payload_end > patch_table_size_ || offset + length < offset) {
-      e = kErrBadFormat;
+      e = Reject(kErrBadFormat, "patch record at %llu: %u bytes do not fit", at, length);
       break;
     }
     if (std::memcmp(record + kPatchTagAt, kPatchTag, 4) == 0)
@@ -604,7 +640,7 @@ err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) 
   if (err_t e = StreamRead(from, bytes, stored)) return e;
   bool decode = compressed && (want_bytes || !hasher_);
   err_t e = CheckAndDecode(hasher_, hasher_ ? DigestOf(block) : nullptr, decode ? decompressor_ : nullptr, bytes,
-                           stored, entry->bytes(), block_size_);
+                           stored, entry->bytes(), block_size_, &entry->mismatch);
   entry->verified_only = e == kOk && compressed && !decode;
   return e;
 }
@@ -769,7 +805,7 @@ err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t cou
       return kOk;
     }
     CacheEntry* entry = Lookup(offset, destination != nullptr);
-    if (entry->result) return entry->result;
+    if (entry->result) return BlockFailure(entry);
     uint64_t n = count;
     if (entry->end - offset < n) n = entry->end - offset;
     if (image_size_ - offset < n) n = image_size_ - offset;
@@ -799,6 +835,14 @@ err_t CisoReader::ReadDirect(uint64_t offset, uint8_t* destination, uint32_t cou
     offset += n, readable -= n;
   }
   return kOk;
+}
+
+// A failed block's result, with its reason when the block's bytes were refused.
+err_t CisoReader::BlockFailure(const CacheEntry* entry) const {
+  uint64_t block = entry->start / block_size_;
+  if (entry->mismatch) return Reject(entry->result, "block %llu: digest mismatch", block);
+  if (entry->result != kErrBadFormat && entry->result != kErrUnknownRevision) return entry->result;
+  return Reject(entry->result, "block %llu: stored bytes do not decompress", block);
 }
 
 err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {

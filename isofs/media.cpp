@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/format.h"
+#include "base/reject.h"
 #include "image/iso_reader.h"
 #include "image/source.h"
 #include "isofs/media_impl.h"
@@ -46,6 +47,7 @@ int ClassifyDescriptor(const uint8_t* s) {
 }  // namespace
 
 err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, intptr_t output) {
+  clear_rejection_reason();
   if (err_t e = OpenImage(source, &reader_, path, kNoHandle, nullptr, 0)) return e;
   {
     PasswordIterator passwords(input, output);
@@ -78,9 +80,11 @@ err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, int
       if (main_root_) result = kOk;
     }
     // Without any volume there is no main root to stand for the image.
-    if (result == kOk && !main_root_) result = kErrBadFormat;
+    if (result == kOk && !main_root_) result = Reject(kErrBadFormat, "no ISO 9660 or UDF volume");
   }
   HeapFree(scratch);
+  // A volume refused on the way is no reason once another one serves.
+  if (result == kOk) clear_rejection_reason();
   return result;
 }
 
