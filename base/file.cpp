@@ -93,7 +93,7 @@ void* new_listing_block(size_t path_offset, const char16_t* full, size_t* direct
   auto* block = static_cast<uint8_t*>(heap.Allocate(path_offset + units * sizeof(char16_t)));
   if (!block) return nullptr;
   auto* path = reinterpret_cast<char16_t*>(block + path_offset);
-  std::memcpy(path, full, length * sizeof(char16_t));
+  if (length) std::memcpy(path, full, length * sizeof(char16_t));  // a listing by handle has no path
   if (add_separator) path[length++] = u'\\';
   *directory_length = length;
   return block;
