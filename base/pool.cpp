@@ -1,20 +1,8 @@
 #include "base/pool.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-std::atomic<uint32_t> g_fail_next{0};
-
-// One allocation from the general heap, unless a test asked for a failure.
-void* HeapBlock(size_t bytes) {
-  uint32_t pending = g_fail_next.load(std::memory_order_relaxed);
-  while (pending > 0) {
-    if (g_fail_next.compare_exchange_weak(pending, pending - 1)) return nullptr;
-  }
-  return std::malloc(bytes);
-}
-
 // The trailer behind each pool block.
 struct Trailer {
   void* next;   // the previous head
@@ -22,15 +10,13 @@ struct Trailer {
 };
 }  // namespace
 
-void PoolFailNextAllocations(uint32_t count) { g_fail_next.store(count); }
-
 void* kd_mp_c::Allocate(size_t n) {
   if (n > SIZE_MAX - 16) {
     failures.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
   }
   size_t rounded = (n + 3) & ~size_t{3};
-  auto* block = static_cast<uint8_t*>(HeapBlock(rounded + sizeof(Trailer)));
+  auto* block = static_cast<uint8_t*>(HeapAllocate(rounded + sizeof(Trailer)));
   if (!block) {
     failures.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
@@ -44,8 +30,7 @@ void* kd_mp_c::Allocate(size_t n) {
     std::memcpy(trailer + offsetof(Trailer, next), &old, sizeof old);
   } while (!head.compare_exchange_weak(old, trailer, std::memory_order_release,
                                        std::memory_order_relaxed));
-  std::memset(block, 0, n);
-  return block;
+  return block;  // zero-filled by HeapAllocate
 }
 
 void kd_mp_c::FreeAll() {
@@ -55,15 +40,7 @@ void kd_mp_c::FreeAll() {
     void* start;
     std::memcpy(&next, trailer + offsetof(Trailer, next), sizeof next);
     std::memcpy(&start, trailer + offsetof(Trailer, start), sizeof start);
-    std::free(start);
+    HeapFree(start);
     trailer = static_cast<uint8_t*>(next);
   }
 }
-
-void* kd_heap_ma_c::Allocate(size_t n) {
-  void* block = HeapBlock(n ? n : 1);
-  if (block) std::memset(block, 0, n);
-  return block;
-}
-
-void HeapFree(void* block) { std::free(block); }

@@ -5,14 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// count objects of `unit` bytes as a size_t; false when that does not fit. Sizes computed
-// from counts read off a disc go through here before they are allocated: on a 32-bit build a
-// count of 2^29 eight-byte entries would otherwise wrap to a small block.
-inline bool ArrayBytes(uint64_t count, size_t unit, size_t* bytes) {
-  if (unit != 0 && count > SIZE_MAX / unit) return false;
-  *bytes = size_t(count) * unit;
-  return true;
-}
+#include "base/own.h"
 
 // One operation: allocate n zero-filled bytes, or nullptr.
 class malloc_i {
@@ -55,14 +48,8 @@ class kd_mp_c : public malloc_i, public kd_mp_base_t {
 // The runner's pool type.
 class UtPool : public kd_mp_c {};
 
-// Independent zero-filled heap blocks; the receiver frees each with HeapFree.
+// Independent zero-filled heap blocks (HeapAllocate); the receiver frees each with HeapFree.
 class kd_heap_ma_c : public malloc_i {
  public:
-  void* Allocate(size_t n) override;
+  void* Allocate(size_t n) override { return HeapAllocate(n); }
 };
-
-// Frees a block from kd_heap_ma_c (null-safe).
-void HeapFree(void* block);
-
-// Test hook: makes the next `count` heap allocations of the pools fail (0 turns it off).
-void PoolFailNextAllocations(uint32_t count);

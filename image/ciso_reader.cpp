@@ -1,12 +1,10 @@
 #include "image/ciso_reader.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <new>
 
 #include "base/endian.h"
-#include "base/pool.h"
+#include "base/own.h"
+#include "base/reject.h"
 #include "base/text.h"
 #include "base/thread.h"
 #include "image/crc32.h"
@@ -38,38 +36,42 @@ err_t CheckFormat(const uint8_t* record) {
 }
 
 struct Part {
-  char16_t* path;
-  file_handle_t handle;
-  uint64_t slice_start;
-  uint64_t slice_end;
-  uint64_t logical;
+  OwnedText16 path;  // empty while the part is missing
+  file_handle_t handle = kNoHandle;
+  uint64_t slice_start = 0;
+  uint64_t slice_end = 0;
+  uint64_t logical = 0;
 };
 
 struct CacheEntry {
   CacheEntry* next;
   err_t result;
   bool verified_only;  // the digest was checked but the bytes are not decompressed
+  bool mismatch;       // the result is a digest mismatch
   uint64_t start;
   uint64_t end;
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
 CacheEntry* NewCacheEntry(uint32_t block_size) {
-  auto* entry = static_cast<CacheEntry*>(std::malloc(sizeof(CacheEntry) + block_size));
-  if (entry) *entry = {nullptr, kOk, false, 0, 0};
+  auto* entry = static_cast<CacheEntry*>(HeapAllocate(sizeof(CacheEntry) + block_size));
+  if (entry) *entry = {nullptr, kOk, false, false, 0, 0};
   return entry;
 }
 
 // Checks a block's stored bytes against its digest (with a hasher) and decompresses them into
-// `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread.
+// `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread; the
+// reason of a failure is recorded where the entry's result surfaces, on the reader's thread.
 err_t CheckAndDecode(CisoHasher* hasher, const uint8_t* digest, CisoDecompressor* decompressor,
-                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size) {
+                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size, bool* mismatch) {
+  *mismatch = false;
   if (hasher) {
     uint8_t actual[kSha256DigestSize];
     hasher->Reset();
     hasher->Update(bytes, size);
     hasher->Finish(actual);
-    if (std::memcmp(actual, digest, hasher->DigestLength()) != 0) return kErrBadFormat;
+    *mismatch = std::memcmp(actual, digest, hasher->DigestLength()) != 0;
+    if (*mismatch) return kErrBadFormat;
   }
   return decompressor ? decompressor->Decode(bytes, size, out, block_size, nullptr) : kOk;
 }
@@ -80,8 +82,15 @@ err_t CheckAndDecode(CisoHasher* hasher, const uint8_t* digest, CisoDecompressor
 // slot, triggers `done`.
 struct AheadSlot {
   enum State : uint8_t { kIdle, kBusy, kReady };
-  CacheEntry* entry = nullptr;
-  uint8_t* stored = nullptr;  // compressed bytes; uncompressed ones go straight into the entry
+  // The owner settles the slot first: no worker may be busy with it.
+  ~AheadSlot() {
+    HeapFree(entry);
+    if (hasher) hasher->Destroy();
+    if (decompressor) decompressor->Destroy();
+  }
+
+  CacheEntry* entry = nullptr;  // owned
+  Owned<uint8_t> stored;        // compressed bytes; uncompressed ones go straight into the entry
   CisoHasher* hasher = nullptr;
   CisoDecompressor* decompressor = nullptr;
   // The job: set by the reader's thread before the slot goes to a worker.
@@ -97,17 +106,24 @@ struct AheadSlot {
   static void Run(void* argument) {
     auto* slot = static_cast<AheadSlot*>(argument);
     slot->entry->result = CheckAndDecode(slot->hasher, slot->digest, slot->decode ? slot->decompressor : nullptr,
-                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size);
+                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size,
+                                         &slot->entry->mismatch);
     slot->done.trigger();  // from here on the reader may reuse or free the slot
   }
 };
 
+struct AheadSlots {
+  AheadSlot slot[kDecodeAheadBlocks];
+};
+
 class CisoReader final : public IsoReader {
  public:
+  // Takes `path`, a heap block.
   CisoReader(ImageSource* source, char16_t* path, const uint8_t* header) : source_(source), path_(path) {
     std::memcpy(image_id_, header + kImageId, kIdSize);
     std::memcpy(part_set_id_, header + kPartSetId, kIdSize);
   }
+  ~CisoReader();
 
   void Destroy() override;
   err_t Open(IsoPasswordIterator*) override;
@@ -136,10 +152,12 @@ class CisoReader final : public IsoReader {
   err_t CheckPartsAddUp();
   err_t WalkChunks();
   bool Complete() const { return trailer_found_ && missing_ == 0; }
+  uint32_t part_count() const { return uint32_t(parts_.size()); }
 
   // Tables.
   err_t ReadTables();
   err_t ReadTable(uint64_t* at, uint8_t* table, uint32_t size);
+  err_t CheckGeometry(uint32_t last) const;
   err_t BuildOffsets();
   err_t ParsePatches();
 
@@ -149,9 +167,10 @@ class CisoReader final : public IsoReader {
   err_t ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count);
   CacheEntry* Lookup(uint64_t offset, bool want_bytes);
   err_t LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes);
+  err_t BlockFailure(const CacheEntry* entry) const;
   void StoredRange(uint64_t block, uint64_t* from, uint32_t* size) const;
   err_t CreateDecompressor(CisoDecompressor** out) const;
-  const uint8_t* DigestOf(uint64_t block) const { return hashes_ + block * digest_length_; }
+  const uint8_t* DigestOf(uint64_t block) const { return hashes_.get() + block * digest_length_; }
 
   // Decode-ahead.
   bool NoteLoad(uint64_t block);
@@ -166,12 +185,11 @@ class CisoReader final : public IsoReader {
   void FreeAheadSlots();
 
   ImageSource* source_;
-  char16_t* path_;
+  OwnedText16 path_;
   uint8_t image_id_[kIdSize];
   uint8_t part_set_id_[kIdSize];
 
-  Part* parts_ = nullptr;
-  uint32_t part_count_ = 0;
+  OwnedArray<Part> parts_;
   uint32_t missing_ = 0;
   bool plain_siblings_ = true;
 
@@ -182,7 +200,7 @@ class CisoReader final : public IsoReader {
   uint64_t trailer_region_end_ = 0;
   uint64_t trailer_end_ = 0;
   uint64_t stream_length_ = 0;
-  uint8_t* key_chunk_ = nullptr;
+  Owned<uint8_t> key_chunk_;
 
   uint64_t image_size_ = 0;
   uint32_t block_size_ = 0;
@@ -191,17 +209,16 @@ class CisoReader final : public IsoReader {
   uint32_t hash_table_size_ = 0;
   uint32_t size_table_size_ = 0;
   uint32_t patch_table_size_ = 0;
-  uint64_t* offsets_ = nullptr;
-  size_t offsets_bytes_ = 0;
-  uint8_t* hashes_ = nullptr;
-  uint8_t* sizes_ = nullptr;
-  uint8_t* patch_table_ = nullptr;
+  Owned<uint64_t> offsets_;
+  Owned<uint8_t> hashes_;
+  Owned<uint8_t> sizes_;
+  Owned<uint8_t> patch_table_;
   uint32_t patch_count_ = 0;  // "ptch" records in the table
   PatchMap patches_;
   CisoHasher* hasher_ = nullptr;
   CisoDecompressor* decompressor_ = nullptr;
-  uint8_t* stored_ = nullptr;
-  uint8_t* scratch_ = nullptr;
+  Owned<uint8_t> stored_;
+  Owned<uint8_t> scratch_;
   CacheEntry* cache_ = nullptr;  // most recently used first
 
   // Decode-ahead runs while real reads load block after block: the last block a real read
@@ -209,7 +226,7 @@ class CisoReader final : public IsoReader {
   static constexpr uint64_t kNoBlock = UINT64_MAX;
   uint64_t last_loaded_ = kNoBlock;
   uint64_t stream_ = kNoBlock;
-  AheadSlot* ahead_ = nullptr;
+  Owned<AheadSlots> ahead_;
   bool ahead_unavailable_ = false;
   AheadFacts ahead_facts_ = {};
 
@@ -255,13 +272,10 @@ void CisoReader::SearchTrailer(file_handle_t handle, uint64_t slice_start, uint6
 }
 
 err_t CisoReader::GrowParts(uint32_t count) {
-  if (count <= part_count_) return kOk;
-  auto* grown = static_cast<Part*>(std::realloc(parts_, sizeof(Part) * count));
-  if (!grown) return kErrOutOfMemory;
-  for (uint32_t i = part_count_; i < count; ++i) grown[i] = {nullptr, kNoHandle, 0, 0, 0};
-  missing_ += count - part_count_;
-  parts_ = grown;
-  part_count_ = count;
+  if (count <= part_count()) return kOk;
+  uint32_t added = count - part_count();
+  if (err_t e = parts_.Resize(count)) return e;
+  missing_ += added;
   return kOk;
 }
 
@@ -282,22 +296,20 @@ err_t CisoReader::AddPart(const char16_t* path, file_handle_t handle, uint64_t r
   if (candidate && n >= kMaxParts) candidate = false;
   if (candidate && expected != kAnyPart) candidate = n == expected;
   if (candidate && expected == kAnyPart)
-    candidate = (n >= part_count_ || !parts_[n].path) && (!trailer_found_ || n < part_count_);
-  char16_t* copy = candidate ? CopyText16(path) : nullptr;
+    candidate = (n >= part_count() || !parts_[n].path) && (!trailer_found_ || n < part_count());
+  OwnedText16 copy = candidate ? CopyText16(path) : OwnedText16();
   err_t e = candidate && !copy ? kErrOutOfMemory : kOk;
   if (candidate && !e) e = GrowParts(n + 1);
   if (!candidate || e) {
-    std::free(copy);
     if (handle != kNoHandle) source_->Close(handle);
     return e;
   }
   uint64_t slice_start = region_start + kPartHeaderSize, slice_end = region_end;
-  if (!trailer_found_ && n + 1 == part_count_) SearchTrailer(handle, slice_start, region_end, n, &slice_end);
+  if (!trailer_found_ && n + 1 == part_count()) SearchTrailer(handle, slice_start, region_end, n, &slice_end);
   Part& part = parts_[n];
-  if (part.path) std::free(part.path);
-  else --missing_;
+  if (!part.path) --missing_;
   if (part.handle != kNoHandle) source_->Close(part.handle);
-  part = {copy, handle, slice_start, slice_end, LoadLe64(header + kLogicalOffset)};
+  part = {std::move(copy), handle, slice_start, slice_end, LoadLe64(header + kLogicalOffset)};
   *number = n;
   return kOk;
 }
@@ -351,20 +363,13 @@ err_t CisoReader::ScanSiblings(bool plain_siblings) {
   for (; path_[length]; ++length)
     if (path_[length] == u'\\' || path_[length] == u'/') name_start = length + 1;
   size_t name_length = length - name_start;
-  auto* directory = static_cast<char16_t*>(std::malloc((name_start + 1) * sizeof(char16_t)));
-  auto* pattern = static_cast<char16_t*>(std::malloc((name_length + 3) * sizeof(char16_t)));
-  err_t e = kErrOutOfMemory;
-  if (directory && pattern) {
-    std::memcpy(directory, path_, name_start * sizeof(char16_t));
-    directory[name_start] = 0;
-    std::memcpy(pattern, path_ + name_start, name_length * sizeof(char16_t));
-    pattern[name_length] = u'.', pattern[name_length + 1] = u'*', pattern[name_length + 2] = 0;
-    SiblingScan scan = {this, pattern};
-    e = source_->ListDirectory(directory, VisitSibling, &scan);
-  }
-  std::free(directory);
-  std::free(pattern);
-  return e;
+  OwnedText16 directory = CopyText16(path_.get(), ptrdiff_t(name_start));
+  OwnedText16 pattern = Owned<char16_t>::Array(name_length + 3);
+  if (!directory || !pattern) return kErrOutOfMemory;
+  std::memcpy(pattern.get(), path_.get() + name_start, name_length * sizeof(char16_t));
+  pattern[name_length] = u'.', pattern[name_length + 1] = u'*';
+  SiblingScan scan = {this, pattern.get()};
+  return source_->ListDirectory(directory.get(), VisitSibling, &scan);
 }
 
 err_t CisoReader::LocateParts() {
@@ -372,25 +377,26 @@ err_t CisoReader::LocateParts() {
   HostRegion host = {0, 0, 0};
   int64_t number;
   bool is_host = false;
-  if (source_->Open(path_, kOpenForReading, &handle) == kOk) {
+  if (source_->Open(path_.get(), kOpenForReading, &handle) == kOk) {
     is_host = HostScan(source_, handle, nullptr, 0, &host) == kOk;
   } else {
     handle = kNoHandle;
   }
   if (!is_host) {
-    if (err_t e = AddPart(path_, handle, 0, 0, kAnyPart, &number)) return e;
+    if (err_t e = AddPart(path_.get(), handle, 0, 0, kAnyPart, &number)) return e;
   } else {
     uint64_t start, end;
     RegionOf(host, &start, &end);
-    if (err_t e = AddPart(path_, handle, start, end, kAnyPart, &number)) return e;
+    if (err_t e = AddPart(path_.get(), handle, start, end, kAnyPart, &number)) return e;
   }
   bool scan = !Complete();
   if (is_host && host.data_end != 0) {
     // A signed program: everything it needs lies in this file.
-    if (!trailer_found_) return kErrBadFormat;
-    if (!Complete() && trailer_[kHashMethod] != kHashSha256) return kErrBadFormat;
+    if (!trailer_found_) return Reject(kErrBadFormat, "signed program: no trailer in its image region");
+    if (!Complete() && trailer_[kHashMethod] != kHashSha256)
+      return Reject(kErrBadFormat, "signed program: parts beside it need SHA-256 block digests");
     if (!Complete() && host.after_signature != 0 && host.after_signature != host.data_start) {
-      if (err_t e = AddPart(path_, kNoHandle, AlignUp(host.after_signature), 0, 0, &number)) return e;
+      if (err_t e = AddPart(path_.get(), kNoHandle, AlignUp(host.after_signature), 0, 0, &number)) return e;
     }
     scan = !Complete();
   }
@@ -405,9 +411,11 @@ err_t CisoReader::LocateParts() {
 // The slices, in part order, must tile the data stream without gaps.
 err_t CisoReader::CheckPartsAddUp() {
   uint64_t running = 0;
-  for (uint32_t i = 0; i < part_count_; ++i) {
+  for (uint32_t i = 0; i < part_count(); ++i) {
     const Part& p = parts_[i];
-    if (!p.path || p.logical != running || p.slice_end < p.slice_start) return kErrBadFormat;
+    if (!p.path) return Reject(kErrBadFormat, "part %u is missing", i);
+    if (p.logical != running || p.slice_end < p.slice_start)
+      return Reject(kErrBadFormat, "part %u: starts at stream offset %llu, not %llu", i, p.logical, running);
     running += p.slice_end - p.slice_start;
   }
   stream_length_ = running;
@@ -421,15 +429,17 @@ err_t CisoReader::WalkChunks() {
   uint64_t at = trailer_end_;
   while (trailer_region_end_ - at >= kChunkHeaderSize) {
     uint8_t header[kChunkHeaderSize];
-    if (ReadExactly(source_, handle, at, header, kChunkHeaderSize)) return kErrBadFormat;
+    if (ReadExactly(source_, handle, at, header, kChunkHeaderSize))
+      return Reject(kErrBadFormat, "chunk at %llu: header does not read", at);
     uint32_t length = LoadLe32(header + kChunkLength);
-    if (!HasMagic(header, kChunkMagic) || !IsAligned(length) || length <= kChunkHeaderSize ||
-        length > trailer_region_end_ - at)
-      return kErrBadFormat;
+    if (!HasMagic(header, kChunkMagic)) return Reject(kErrBadFormat, "chunk at %llu: no chunk magic", at);
+    if (!IsAligned(length) || length <= kChunkHeaderSize || length > trailer_region_end_ - at)
+      return Reject(kErrBadFormat, "chunk at %llu: length %u does not fit", at, length);
     if (header[kChunkType] == kChunkKeyMaterial && !key_chunk_) {
-      key_chunk_ = static_cast<uint8_t*>(std::malloc(length));
+      key_chunk_ = Owned<uint8_t>::Array(length);
       if (!key_chunk_) return kErrOutOfMemory;
-      if (ReadExactly(source_, handle, at, key_chunk_, length)) return kErrBadFormat;
+      if (ReadExactly(source_, handle, at, key_chunk_.get(), length))
+        return Reject(kErrBadFormat, "chunk at %llu: key material does not read", at);
     }
     at += length;
   }
@@ -439,6 +449,7 @@ err_t CisoReader::WalkChunks() {
 // ---- Tables ----
 
 err_t CisoReader::Open(IsoPasswordIterator*) {
+  clear_rejection_reason();
   if (err_t e = LocateParts()) return e;
   return ReadTables();
 }
@@ -452,18 +463,17 @@ err_t CisoReader::ReadTable(uint64_t* at, uint8_t* table, uint32_t size) {
 }
 
 err_t CisoReader::ReadTables() {
-  if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_)) return e;
+  if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_))
+    return e == kErrUnknownRevision ? Reject(e, "hash method %u is unknown", trailer_[kHashMethod]) : e;
   digest_length_ = hasher_ ? hasher_->DigestLength() : 0;
-  if (trailer_[kEncryptionMethod] != 0) return kErrUnknownRevision;
+  if (trailer_[kEncryptionMethod] != 0)
+    return Reject(kErrUnknownRevision, "encryption method %u is not supported", trailer_[kEncryptionMethod]);
 
   block_size_ = LoadLe32(trailer_ + kBlockSize);
   block_count_ = LoadLe64(trailer_ + kBlockCount);
   uint32_t last = LoadLe32(trailer_ + kLastBlockSize);
   patch_table_size_ = LoadLe32(trailer_ + kPatchTableSize);
-  if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize || last == 0 ||
-      last > block_size_ || block_count_ == 0 || !IsAligned(patch_table_size_))
-    return kErrBadFormat;
-  if (block_count_ >= 0xFFFFFFFFull) return kErrUnknownRevision;
+  if (err_t e = CheckGeometry(last)) return e;
   image_size_ = (block_count_ - 1) * block_size_ + last;
 
   err_t e = CreateDecompressor(&decompressor_);
@@ -471,38 +481,44 @@ err_t CisoReader::ReadTables() {
 
   uint64_t size_table = decompressor_ ? AlignUp(block_count_ * 4) : 0;
   uint64_t hash_table = hasher_ ? AlignUp(block_count_ * digest_length_) : 0;
-  if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull) return kErrUnknownRevision;
+  if (size_table > 0xFFFFFFFFull || hash_table > 0xFFFFFFFFull)
+    return Reject(kErrUnknownRevision, "tables of %llu blocks exceed 4 GiB", block_count_);
   size_table_size_ = static_cast<uint32_t>(size_table);
   hash_table_size_ = static_cast<uint32_t>(hash_table);
   // The offsets table holds block count + 1 entries of 8 bytes: from 2^29 blocks on, more
   // than a 32-bit build can address.
-  if (decompressor_ && !ArrayBytes(block_count_ + 1, sizeof(uint64_t), &offsets_bytes_)) return kErrUnknownRevision;
+  size_t offsets_bytes;
+  if (decompressor_ && !ArrayBytes(block_count_ + 1, sizeof(uint64_t), &offsets_bytes))
+    return Reject(kErrUnknownRevision, "%llu blocks exceed the address space", block_count_);
   // The tables must lie inside the data stream; checked before anything is allocated, so a
   // forged count cannot ask for gigabytes.
   uint64_t tables = size_table + hash_table + patch_table_size_;
-  if (tables > stream_length_) return kErrBadFormat;
+  if (tables > stream_length_)
+    return Reject(kErrBadFormat, "tables of %llu bytes exceed the data stream of %llu", tables, stream_length_);
   // Stored blocks are all a full block long: with the tables they make up the stream exactly.
-  if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_) return kErrBadFormat;
-  hashes_ = static_cast<uint8_t*>(std::malloc(hash_table_size_ + 1));
-  sizes_ = static_cast<uint8_t*>(std::malloc(size_table_size_ + 1));
-  patch_table_ = static_cast<uint8_t*>(std::malloc(patch_table_size_ + 1));
+  if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_)
+    return Reject(kErrBadFormat, "stored blocks and tables do not make up the data stream of %llu bytes", stream_length_);
+  hashes_ = Owned<uint8_t>::Array(hash_table_size_ + uint64_t(1));
+  sizes_ = Owned<uint8_t>::Array(size_table_size_ + uint64_t(1));
+  patch_table_ = Owned<uint8_t>::Array(patch_table_size_ + uint64_t(1));
   if (!hashes_ || !sizes_ || !patch_table_) return kErrOutOfMemory;
 
   if (hasher_) hasher_->Reset();
   uint64_t at = stream_length_ - tables;
-  if ((e = ReadTable(&at, hashes_, hash_table_size_)) || (e = ReadTable(&at, sizes_, size_table_size_)) ||
-      (e = ReadTable(&at, patch_table_, patch_table_size_)))
+  if ((e = ReadTable(&at, hashes_.get(), hash_table_size_)) || (e = ReadTable(&at, sizes_.get(), size_table_size_)) ||
+      (e = ReadTable(&at, patch_table_.get(), patch_table_size_)))
     return e;
   if (hasher_) {
     uint8_t digest[kSha256DigestSize];
     hasher_->Update(trailer_ + kDigestedTrailerFrom, kDigestedTrailerSize);
     hasher_->Finish(digest);
-    if (std::memcmp(digest, trailer_ + kTableDigest, digest_length_) != 0) return kErrBadFormat;
+    if (std::memcmp(digest, trailer_ + kTableDigest, digest_length_) != 0)
+      return Reject(kErrBadFormat, "tables do not match their digest");
   }
   if (decompressor_ && (e = BuildOffsets())) return e;
   if ((e = ParsePatches())) return e;
 
-  if (decompressor_ && !(stored_ = static_cast<uint8_t*>(std::malloc(block_size_)))) return kErrOutOfMemory;
+  if (decompressor_ && !(stored_ = Owned<uint8_t>::Array(block_size_))) return kErrOutOfMemory;
   if (hasher_ || decompressor_) {
     for (uint32_t i = 0; i < kCacheEntries; ++i) {
       CacheEntry* entry = NewCacheEntry(block_size_);
@@ -514,6 +530,19 @@ err_t CisoReader::ReadTables() {
   return kOk;
 }
 
+// The trailer's block geometry.
+err_t CisoReader::CheckGeometry(uint32_t last) const {
+  if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize)
+    return Reject(kErrBadFormat, "block size %u is out of range", block_size_);
+  if (last == 0 || last > block_size_)
+    return Reject(kErrBadFormat, "last block size %u does not fit the block size %u", last, block_size_);
+  if (block_count_ == 0) return Reject(kErrBadFormat, "no blocks");
+  if (!IsAligned(patch_table_size_))
+    return Reject(kErrBadFormat, "patch table size %u is not aligned", patch_table_size_);
+  if (block_count_ >= 0xFFFFFFFFull) return Reject(kErrUnknownRevision, "%llu blocks are too many", block_count_);
+  return kOk;
+}
+
 // By the trailer's compression method; none for a stored container.
 err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
   *out = nullptr;
@@ -521,58 +550,48 @@ err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
   return method == kStored    ? kOk
          : method == kDeflate ? CreateZipDecompressor(out)
          : method == kLzma    ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], out)
-                              : kErrUnknownRevision;
+                              : Reject(kErrUnknownRevision, "compression method %u is unknown", method);
 }
 
 // Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
 err_t CisoReader::BuildOffsets() {
-  offsets_ = static_cast<uint64_t*>(std::malloc(offsets_bytes_));
+  offsets_ = Owned<uint64_t>::Array(block_count_ + 1);
   if (!offsets_) return kErrOutOfMemory;
   offsets_[0] = 0;
   for (uint64_t b = 0; b < block_count_; ++b) {
-    uint32_t stored = LoadLe32(sizes_ + 4 * b);
-    if (!IsAligned(stored) || stored > block_size_) return kErrBadFormat;
+    uint32_t stored = LoadLe32(sizes_.get() + 4 * b);
+    if (stored > block_size_)
+      return Reject(kErrBadFormat, "block %llu: stored size %u exceeds the block size %u", b, stored, block_size_);
+    if (!IsAligned(stored)) return Reject(kErrBadFormat, "block %llu: stored size %u is not aligned", b, stored);
     offsets_[b + 1] = offsets_[b] + stored;
   }
   uint64_t total = offsets_[block_count_] + hash_table_size_ + size_table_size_ + patch_table_size_;
-  return total == stream_length_ ? kOk : kErrBadFormat;
+  if (total != stream_length_)
+    return Reject(kErrBadFormat, "stored blocks and tables make %llu bytes, not the data stream's %llu", total,
+                  stream_length_);
+  return kOk;
 }
 
 // The "ptch" records, in table order, become the patch map.
 err_t CisoReader::ParsePatches() {
-  PatchRange* records = nullptr;
-  uint32_t capacity = 0;
+  OwnedArray<PatchRange> records;
   err_t e = kOk;
   for (uint64_t at = 0; e == kOk && at + kPatchHeaderSize <= patch_table_size_;) {
-    const uint8_t* record = patch_table_ + at;
+    const uint8_t* record = patch_table_.get() + at;
     uint32_t length = LoadLe32(record + kPatchLength);
     if (length == 0) break;
     uint64_t offset = LoadLe64(record + kPatchOffset);
     uint64_t payload_end = at + kPatchHeaderSize + length;
     if (payload_end > patch_table_size_ || offset + length < offset) {
-      e = kErrBadFormat;
+      e = Reject(kErrBadFormat, "patch record at %llu: %u bytes do not fit", at, length);
       break;
     }
-    if (std::memcmp(record + kPatchTagAt, kPatchTag, 4) == 0) {
-      if (patch_count_ == capacity) {
-        capacity += capacity / 4 + 3;
-        size_t bytes = 0;
-        auto* grown = ArrayBytes(capacity, sizeof(PatchRange), &bytes)
-                          ? static_cast<PatchRange*>(std::realloc(records, bytes))
-                          : nullptr;
-        if (!grown) {
-          e = kErrOutOfMemory;
-          break;
-        }
-        records = grown;
-      }
-      records[patch_count_++] = {offset, offset + length, record + kPatchHeaderSize};
-    }
+    if (std::memcmp(record + kPatchTagAt, kPatchTag, 4) == 0)
+      e = records.Append({offset, offset + length, record + kPatchHeaderSize});
     at = AlignUp(payload_end);
   }
-  if (e == kOk) e = patches_.Build(records, patch_count_);
-  std::free(records);
-  return e;
+  patch_count_ = uint32_t(records.size());
+  return e ? e : patches_.Build(records.data(), patch_count_);
 }
 
 // ---- Reading ----
@@ -580,7 +599,7 @@ err_t CisoReader::ParsePatches() {
 // Bytes of the data stream, which runs through the parts' slices in part order.
 err_t CisoReader::StreamRead(uint64_t position, void* buffer, uint32_t count) {
   uint8_t* p = static_cast<uint8_t*>(buffer);
-  for (uint32_t i = 0; i < part_count_ && count > 0; ++i) {
+  for (uint32_t i = 0; i < part_count() && count > 0; ++i) {
     Part& part = parts_[i];
     if (part.logical > position) return kErrHandleEof;
     uint64_t slice = part.slice_end - part.slice_start;
@@ -588,7 +607,7 @@ err_t CisoReader::StreamRead(uint64_t position, void* buffer, uint32_t count) {
     uint64_t available = part.logical + slice - position;
     uint32_t n = available < count ? static_cast<uint32_t>(available) : count;
     if (part.handle == kNoHandle) {
-      if (err_t e = source_->Open(part.path, kOpenForExclusiveReading, &part.handle)) {
+      if (err_t e = source_->Open(part.path.get(), kOpenForExclusiveReading, &part.handle)) {
         part.handle = kNoHandle;
         return e;
       }
@@ -617,11 +636,11 @@ err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) 
     return kOk;
   }
   bool compressed = decompressor_ && stored != block_size_;
-  uint8_t* bytes = compressed ? stored_ : entry->bytes();
+  uint8_t* bytes = compressed ? stored_.get() : entry->bytes();
   if (err_t e = StreamRead(from, bytes, stored)) return e;
   bool decode = compressed && (want_bytes || !hasher_);
   err_t e = CheckAndDecode(hasher_, hasher_ ? DigestOf(block) : nullptr, decode ? decompressor_ : nullptr, bytes,
-                           stored, entry->bytes(), block_size_);
+                           stored, entry->bytes(), block_size_, &entry->mismatch);
   entry->verified_only = e == kOk && compressed && !decode;
   return e;
 }
@@ -668,12 +687,12 @@ bool CisoReader::NoteLoad(uint64_t block) {
 bool CisoReader::MakeAheadSlots() {
   if (ahead_) return true;
   if (ahead_unavailable_) return false;
-  ahead_ = new (std::nothrow) AheadSlot[kDecodeAheadBlocks];
-  bool made = ahead_ != nullptr;
+  ahead_.reset(HeapNew<AheadSlots>());
+  bool made = bool(ahead_);
   for (uint32_t i = 0; made && i < kDecodeAheadBlocks; ++i) {
-    AheadSlot& slot = ahead_[i];
+    AheadSlot& slot = ahead_->slot[i];
     slot.entry = NewCacheEntry(block_size_);
-    if (decompressor_) slot.stored = static_cast<uint8_t*>(std::malloc(block_size_));
+    if (decompressor_) slot.stored = Owned<uint8_t>::Array(block_size_);
     made = slot.entry && (slot.stored || !decompressor_) && CreateHasher(trailer_[kHashMethod], &slot.hasher) == kOk &&
            CreateDecompressor(&slot.decompressor) == kOk;
   }
@@ -692,14 +711,14 @@ bool CisoReader::IsDecoded(uint64_t block) const {
 
 AheadSlot* CisoReader::SlotFor(uint64_t block) {
   for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i)
-    if (ahead_[i].state != AheadSlot::kIdle && ahead_[i].block == block) return &ahead_[i];
+    if (ahead_->slot[i].state != AheadSlot::kIdle && ahead_->slot[i].block == block) return &ahead_->slot[i];
   return nullptr;
 }
 
 // An idle slot, or one that is done with a block outside [stream, stream + depth].
 AheadSlot* CisoReader::ReusableSlot() {
   for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i) {
-    AheadSlot& slot = ahead_[i];
+    AheadSlot& slot = ahead_->slot[i];
     bool wanted = slot.block >= stream_ && slot.block - stream_ <= kDecodeAheadBlocks;
     if (slot.state == AheadSlot::kIdle) return &slot;
     if (wanted) continue;
@@ -731,7 +750,7 @@ void CisoReader::StartAhead(AheadSlot* slot, uint64_t block) {
   StoredRange(block, &from, &stored);
   bool compressed = decompressor_ && stored != block_size_;
   if (stored == 0 || (!compressed && !hasher_)) return;
-  uint8_t* bytes = compressed ? slot->stored : slot->entry->bytes();
+  uint8_t* bytes = compressed ? slot->stored.get() : slot->entry->bytes();
   if (StreamRead(from, bytes, stored) != kOk) return;
   slot->entry->start = block * block_size_;
   slot->entry->end = slot->entry->start + block_size_;
@@ -775,16 +794,8 @@ bool CisoReader::TakeAhead(uint64_t block, CacheEntry** entry) {
 
 void CisoReader::FreeAheadSlots() {
   if (!ahead_) return;
-  for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i) {
-    AheadSlot& slot = ahead_[i];
-    Settle(&slot);  // no worker outlives the reader's buffers
-    std::free(slot.entry);
-    std::free(slot.stored);
-    if (slot.hasher) slot.hasher->Destroy();
-    if (slot.decompressor) slot.decompressor->Destroy();
-  }
-  delete[] ahead_;
-  ahead_ = nullptr;
+  for (AheadSlot& slot : ahead_->slot) Settle(&slot);  // no worker outlives the reader's buffers
+  ahead_.reset();
 }
 
 err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t count) {
@@ -794,7 +805,7 @@ err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t cou
       return kOk;
     }
     CacheEntry* entry = Lookup(offset, destination != nullptr);
-    if (entry->result) return entry->result;
+    if (entry->result) return BlockFailure(entry);
     uint64_t n = count;
     if (entry->end - offset < n) n = entry->end - offset;
     if (image_size_ - offset < n) n = image_size_ - offset;
@@ -817,13 +828,21 @@ err_t CisoReader::ReadDirect(uint64_t offset, uint8_t* destination, uint32_t cou
     std::memset(destination + readable, 0, count - readable);
     return kOk;
   }
-  if (!scratch_ && !(scratch_ = static_cast<uint8_t*>(std::malloc(kScratchSize)))) return kErrOutOfMemory;
+  if (!scratch_ && !(scratch_ = Owned<uint8_t>::Array(kScratchSize))) return kErrOutOfMemory;
   while (readable > 0) {
     uint32_t n = readable < kScratchSize ? readable : kScratchSize;
-    if (err_t e = StreamRead(offset, scratch_, n)) return e;
+    if (err_t e = StreamRead(offset, scratch_.get(), n)) return e;
     offset += n, readable -= n;
   }
   return kOk;
+}
+
+// A failed block's result, with its reason when the block's bytes were refused.
+err_t CisoReader::BlockFailure(const CacheEntry* entry) const {
+  uint64_t block = entry->start / block_size_;
+  if (entry->mismatch) return Reject(entry->result, "block %llu: digest mismatch", block);
+  if (entry->result != kErrBadFormat && entry->result != kErrUnknownRevision) return entry->result;
+  return Reject(entry->result, "block %llu: stored bytes do not decompress", block);
 }
 
 err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {
@@ -834,30 +853,27 @@ err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {
 }
 
 void CisoReader::CloseFiles() {
-  for (uint32_t i = 0; i < part_count_; ++i) {
+  for (uint32_t i = 0; i < part_count(); ++i) {
     if (parts_[i].handle != kNoHandle) source_->Close(parts_[i].handle);
     parts_[i].handle = kNoHandle;
   }
 }
 
-void CisoReader::Destroy() {
+// The owned buffers go with their members; the cache list, the handles and the method
+// objects are given back here.
+CisoReader::~CisoReader() {
   FreeAheadSlots();
   CloseFiles();
-  for (uint32_t i = 0; i < part_count_; ++i) std::free(parts_[i].path);
-  std::free(parts_);
   while (cache_) {
     CacheEntry* next = cache_->next;
-    std::free(cache_);
+    HeapFree(cache_);
     cache_ = next;
   }
-  for (void* p : {static_cast<void*>(path_), static_cast<void*>(key_chunk_), static_cast<void*>(offsets_),
-                  static_cast<void*>(hashes_), static_cast<void*>(sizes_), static_cast<void*>(patch_table_),
-                  static_cast<void*>(stored_), static_cast<void*>(scratch_)})
-    std::free(p);
   if (hasher_) hasher_->Destroy();
   if (decompressor_) decompressor_->Destroy();
-  delete this;
 }
+
+void CisoReader::Destroy() { HeapDelete(this); }
 
 void CisoReader::Describe(ContainerFacts* f) const {
   *f = {};
@@ -877,15 +893,15 @@ void CisoReader::Describe(ContainerFacts* f) const {
     f->raw_blocks += stored == block_size_;
   }
   f->patch_count = patch_count_;
-  f->part_count = part_count_;
+  f->part_count = part_count();
   f->has_locator = via_locator_;
   std::memcpy(f->image_id, image_id_, kIdSize);
 }
 
 bool CisoReader::DescribePart(uint32_t index, PartFacts* f) const {
-  if (index >= part_count_) return false;
+  if (index >= part_count()) return false;
   const Part& p = parts_[index];
-  *f = {p.path, p.slice_start, p.slice_end, p.logical};
+  *f = {p.path.get(), p.slice_start, p.slice_end, p.logical};
   return true;
 }
 
@@ -909,9 +925,9 @@ err_t CreateCisoReader(ImageSource* source, IsoReader** out, const char16_t* pat
   if (at == 0 && LoadLe32(header + kPartNumber) != 0) return kErrHandleEof;
   char16_t* full = source->FullPath(path);
   if (!full) return kErrInvalidParameter;
-  auto* reader = new (std::nothrow) CisoReader(source, full, header);
+  auto* reader = HeapNew<CisoReader>(source, full, header);
   if (!reader) {
-    std::free(full);
+    HeapFree(full);
     return kErrOutOfMemory;
   }
   *out = reader;

@@ -2,21 +2,20 @@
 
 #include <zlib.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
+#include "base/own.h"
 #include "image/lzma_block.h"
 
 namespace ciso {
 namespace {
 
 voidpf ZlibAlloc(voidpf, uInt items, uInt size) {
-  if (size != 0 && items > SIZE_MAX / size) return Z_NULL;
-  return std::malloc(size_t(items) * size);
+  size_t bytes;
+  return ArrayBytes(items, size, &bytes) ? HeapAllocate(bytes) : Z_NULL;
 }
-void ZlibFree(voidpf, voidpf block) { std::free(block); }
+void ZlibFree(voidpf, voidpf block) { HeapFree(block); }
 
 class CisoZipDecompressor final : public CisoDecompressor {
  public:
@@ -34,7 +33,7 @@ class CisoZipDecompressor final : public CisoDecompressor {
       inflateReset(&stream_);
       inflateEnd(&stream_);
     }
-    delete this;
+    HeapDelete(this);
   }
 
   err_t Decode(const void* src, uint32_t src_length, void* dst, uint32_t capacity,
@@ -48,6 +47,7 @@ class CisoZipDecompressor final : public CisoDecompressor {
     stream_.next_out = static_cast<Bytef*>(dst);
     stream_.avail_out = capacity;
     int ret = inflate(&stream_, Z_FINISH);
+    if (ret == Z_MEM_ERROR) return kErrOutOfMemory;
     uint32_t written = capacity - stream_.avail_out;
     if (ret != Z_STREAM_END) {
       // With Z_FINISH zlib reports a full output as a buffer error rather than Z_OK.
@@ -83,7 +83,7 @@ class CisoLzmaDecompressor final : public CisoDecompressor {
 
   void Destroy() override {
     ReleaseLzmaBlockDecompressor(decoder_);
-    delete this;
+    HeapDelete(this);
   }
 
   err_t Decode(const void* src, uint32_t src_length, void* dst, uint32_t capacity,
@@ -121,7 +121,7 @@ constexpr uint8_t kMaxLzmaProperties = (4 * 5 + 4) * 9 + 8;
 }  // namespace
 
 err_t CreateZipDecompressor(CisoDecompressor** out) {
-  auto* d = new (std::nothrow) CisoZipDecompressor();
+  auto* d = HeapNew<CisoZipDecompressor>();
   *out = nullptr;
   if (!d) return kErrOutOfMemory;
   if (!d->Init()) {
@@ -146,7 +146,7 @@ err_t CreateLzmaDecompressor(uint32_t block_size, uint8_t properties, CisoDecomp
   uint32_t declared;
   if (err_t e = CreateLzmaBlockDecompressor(header, &decoder, &declared))
     return CisoLzmaDecompressor::MapCode(e);
-  auto* d = new (std::nothrow) CisoLzmaDecompressor(decoder);
+  auto* d = HeapNew<CisoLzmaDecompressor>(decoder);
   if (!d) {
     decoder->Release();
     return kErrOutOfMemory;

@@ -1,5 +1,4 @@
 // SystemFiles: the ImageSource over the file layer.
-#include <cstdlib>
 
 #include "base/pool.h"
 #include "image/iso_reader.h"
@@ -33,7 +32,7 @@ class FileLayerSource final : public ImageSource {
     // full_path builds intermediate strings in the pool; the pool frees them all.
     kd_mp_c pool;
     char16_t* full = full_path(&pool, nullptr, path);
-    return full ? CopyText16(full) : nullptr;
+    return full ? CopyText16(full).release() : nullptr;
   }
 
   err_t ListDirectory(const char16_t* directory, Visitor visit, void* context) override {

@@ -1,9 +1,9 @@
 #include "image/hasher.h"
 
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
+#include "base/own.h"
 #include "image/crc32.h"
 #include "image/format.h"
 
@@ -23,7 +23,7 @@ class Digest final : public CisoDigest {
   Digest(const DigestAlgorithm* algorithm, const char* oid) : algorithm_(algorithm), oid_(oid) {
     algorithm_->init(&state_);
   }
-  void Destroy() override { delete this; }
+  void Destroy() override { HeapDelete(this); }
   uint32_t DigestLength() override { return algorithm_->digest_length; }
   uint32_t BlockLength() override { return algorithm_->block_length; }
   const char* OidText() override { return oid_; }
@@ -45,7 +45,7 @@ class Digest final : public CisoDigest {
 
 class Crc32Hasher final : public CisoHasher {
  public:
-  void Destroy() override { delete this; }
+  void Destroy() override { HeapDelete(this); }
   uint32_t DigestLength() override { return 4; }
   void Reset() override { crc_ = 0; }
   void Update(const void* data, uint32_t length) override { crc_ = Crc32(crc_, data, length); }
@@ -60,7 +60,7 @@ class Sha256Hasher final : public CisoHasher {
   explicit Sha256Hasher(CisoDigest* digest) : digest_(digest) {}
   void Destroy() override {
     digest_->Destroy();
-    delete this;
+    HeapDelete(this);
   }
   uint32_t DigestLength() override { return kSha256DigestSize; }
   void Reset() override { digest_->Init(); }
@@ -77,12 +77,12 @@ const DigestAlgorithm kSha256Algorithm = {kAlgorithmSha256, kSha256DigestSize, k
                                           Sha256InitState, Sha256UpdateState, Sha256FinishState};
 
 err_t CreateSha256Digest(CisoDigest** out) {
-  *out = new (std::nothrow) Digest(&kSha256Algorithm, kSha256Oid);
+  *out = HeapNew<Digest>(&kSha256Algorithm, kSha256Oid);
   return *out ? kOk : kErrOutOfMemory;
 }
 
 err_t CreateCrc32Hasher(CisoHasher** out) {
-  *out = new (std::nothrow) Crc32Hasher();
+  *out = HeapNew<Crc32Hasher>();
   return *out ? kOk : kErrOutOfMemory;
 }
 
@@ -90,7 +90,7 @@ err_t CreateSha256Hasher(CisoHasher** out) {
   *out = nullptr;
   CisoDigest* digest;
   if (err_t e = CreateSha256Digest(&digest)) return e;
-  *out = new (std::nothrow) Sha256Hasher(digest);
+  *out = HeapNew<Sha256Hasher>(digest);
   if (*out) return kOk;
   digest->Destroy();
   return kErrOutOfMemory;

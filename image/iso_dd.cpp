@@ -1,8 +1,8 @@
 #include "image/iso_dd.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
+
+#include "base/own.h"
 
 #include "image/format.h"
 #include "image/source.h"
@@ -25,8 +25,7 @@ class IsoDd final : public IsoReader {
 
   void Destroy() override {
     CloseFiles();
-    std::free(path_);
-    delete this;
+    HeapDelete(this);
   }
   err_t Open(IsoPasswordIterator*) override { return kOk; }
   uint32_t SectorSize() override { return kSectorSize; }
@@ -38,7 +37,7 @@ class IsoDd final : public IsoReader {
   // reads as zeros, as every reader's does.
   err_t Read(uint64_t offset, void* destination, uint32_t count) override {
     if (handle_ == kNoHandle) {
-      if (err_t e = source_->Open(path_, kOpenForExclusiveReading, &handle_)) return e;
+      if (err_t e = source_->Open(path_.get(), kOpenForExclusiveReading, &handle_)) return e;
     }
     if (!destination) return kOk;
     uint8_t* p = static_cast<uint8_t*>(destination);
@@ -59,7 +58,7 @@ class IsoDd final : public IsoReader {
 
  private:
   ImageSource* source_;
-  char16_t* path_;
+  OwnedText16 path_;
   uint64_t size_;
   file_handle_t handle_ = kNoHandle;
 };
@@ -78,9 +77,9 @@ err_t CreateIsoDd(ImageSource* source, IsoReader** out, const char16_t* path, fi
   if (err_t e = source->Size(handle, &size)) return e;
   char16_t* full = source->FullPath(path);
   if (!full) return kErrInvalidParameter;
-  IsoDd* reader = new (std::nothrow) IsoDd(source, full, size);
+  IsoDd* reader = HeapNew<IsoDd>(source, full, size);
   if (!reader) {
-    std::free(full);
+    HeapFree(full);
     return kErrOutOfMemory;
   }
   *out = reader;

@@ -3,9 +3,9 @@
 #include <lzma.h>
 
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
+#include "base/own.h"
 
 namespace {
 
@@ -65,7 +65,9 @@ class LzmaVestroBlockDecompressor final : public LzmaBlockDecompressor {
   void Destroy(bool free_memory) override {
     lzma_end(&stream_);
     stream_ = LZMA_STREAM_INIT;
-    if (free_memory) delete this;
+    if (!free_memory) return;
+    this->~LzmaVestroBlockDecompressor();
+    HeapFree(this);
   }
 
   // Checks that liblzma accepts the header by decoding it into no output.
@@ -113,7 +115,7 @@ err_t CreateLzmaBlockDecompressor(const uint8_t* header, LzmaBlockDecompressor**
   uint64_t size = LoadLe64(header + kLzmaHeaderUncompressedSize);
   if (size >= 0x80000000u) return kLzmaErrMemory;
   *declared_size = uint32_t(size);
-  auto* d = new (std::nothrow) LzmaVestroBlockDecompressor(header);
+  auto* d = HeapNew<LzmaVestroBlockDecompressor>(header);
   if (!d) return kLzmaErrMemory;
   err_t e = d->CheckHeader();
   if (e == kOk && (size == 0 || size == kLzmaBlobSizeLimit)) e = kLzmaErrMemory;

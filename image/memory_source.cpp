@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/own.h"
+
 namespace {
 
 bool SameText(const char16_t* a, const char16_t* b) {
@@ -64,7 +66,7 @@ err_t MemoryFiles::ReadAt(file_handle_t handle, uint64_t offset, void* buffer, u
   return kOk;
 }
 
-char16_t* MemoryFiles::FullPath(const char16_t* path) { return CopyText16(path); }
+char16_t* MemoryFiles::FullPath(const char16_t* path) { return CopyText16(path).release(); }
 
 err_t MemoryFiles::ListDirectory(const char16_t* directory, Visitor visit, void* context) {
   size_t dir_len = 0;

@@ -1,14 +1,9 @@
 #include "image/patch_map.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
-#include "base/pool.h"
-
 namespace ciso {
-
-PatchMap::~PatchMap() { std::free(ranges_); }
 
 err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
   if (count == 0) return kOk;
@@ -16,9 +11,11 @@ err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
   size_t index_bytes, range_bytes;
   if (!ArrayBytes(count, sizeof(uint32_t), &index_bytes) || !ArrayBytes(2 * uint64_t(count), sizeof(PatchRange), &range_bytes))
     return kErrUnknownRevision;
-  auto* order = static_cast<uint32_t*>(std::malloc(index_bytes));
-  auto* active = static_cast<uint32_t*>(std::malloc(index_bytes));  // a heap: the latest record on top
-  ranges_ = static_cast<PatchRange*>(std::malloc(range_bytes));
+  Owned<uint32_t> order_block = Owned<uint32_t>::Array(count);
+  Owned<uint32_t> active_block = Owned<uint32_t>::Array(count);  // a heap: the latest record on top
+  ranges_ = Owned<PatchRange>::Array(2 * uint64_t(count));
+  uint32_t* order = order_block.get();
+  uint32_t* active = active_block.get();
   err_t result = order && active && ranges_ ? kOk : kErrOutOfMemory;
   if (result == kOk) {
     for (uint32_t i = 0; i < count; ++i) order[i] = i;
@@ -47,17 +44,15 @@ err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
       at = to;
     }
   }
-  std::free(order);
-  std::free(active);
   return result;
 }
 
 void PatchMap::Apply(uint64_t offset, uint8_t* destination, uint32_t count) const {
   uint64_t end = offset + count < offset ? UINT64_MAX : offset + count;
   // The first range that ends after `offset`: ranges are disjoint, so their ends are sorted too.
-  const PatchRange* r = std::upper_bound(ranges_, ranges_ + count_, offset,
+  const PatchRange* r = std::upper_bound(ranges_.get(), ranges_.get() + count_, offset,
                                          [](uint64_t value, const PatchRange& range) { return value < range.end; });
-  for (; r != ranges_ + count_ && r->start < end; ++r) {
+  for (; r != ranges_.get() + count_ && r->start < end; ++r) {
     uint64_t from = r->start > offset ? r->start : offset;
     uint64_t to = r->end < end ? r->end : end;
     std::memcpy(destination + (from - offset), r->payload + (from - r->start), to - from);

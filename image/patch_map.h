@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "base/errors.h"
+#include "base/own.h"
 
 namespace ciso {
 
@@ -24,7 +25,6 @@ class PatchMap {
   PatchMap() = default;
   PatchMap(const PatchMap&) = delete;
   PatchMap& operator=(const PatchMap&) = delete;
-  ~PatchMap();
 
   // Builds the map from records in table order, each with end > start; the payloads must outlive
   // the map. kErrOutOfMemory when memory runs out, kErrUnknownRevision when the map would not fit
@@ -35,7 +35,7 @@ class PatchMap {
   uint32_t range_count() const { return count_; }
 
  private:
-  PatchRange* ranges_ = nullptr;
+  Owned<PatchRange> ranges_;
   uint32_t count_ = 0;
 };
 

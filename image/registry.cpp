@@ -1,6 +1,6 @@
 // The reader registry: factories in probe order, and opening a file through them.
-#include <cstdlib>
 
+#include "base/own.h"
 #include "image/ciso_reader.h"
 #include "image/iso_dd.h"
 #include "image/iso_reader.h"
@@ -60,10 +60,12 @@ err_t OpenImage(ImageSource* source, IsoReader** out, const char16_t* path, file
     if (err_t e = source->Open(path, kOpenForReading, &handle)) return e;
     opened_here = true;
   }
+  Owned<uint8_t> probe_block;
   uint8_t* probe = nullptr;
   err_t result = kOk;
   if (buffered < g_probe_size || !buffer) {
-    probe = static_cast<uint8_t*>(std::malloc(g_probe_size));
+    probe_block = Owned<uint8_t>::Array(g_probe_size);
+    probe = probe_block.get();
     uint32_t count = 0;
     if (!probe) {
       result = kErrOutOfMemory;
@@ -91,6 +93,5 @@ err_t OpenImage(ImageSource* source, IsoReader** out, const char16_t* path, file
     }
   }
   if (opened_here) source->Close(handle);
-  std::free(probe);
   return result;
 }

@@ -1,7 +1,5 @@
 #include "image/source.h"
 
-#include <cstdlib>
-#include <cstring>
 
 err_t ReadExactly(ImageSource* source, file_handle_t handle, uint64_t offset, void* buffer,
                   uint32_t length) {
@@ -13,12 +11,4 @@ err_t ReadExactly(ImageSource* source, file_handle_t handle, uint64_t offset, vo
     p += count, offset += count, length -= count;
   }
   return kOk;
-}
-
-char16_t* CopyText16(const char16_t* text) {
-  size_t n = 0;
-  while (text[n]) ++n;
-  auto* copy = static_cast<char16_t*>(std::malloc((n + 1) * sizeof(char16_t)));
-  if (copy) std::memcpy(copy, text, (n + 1) * sizeof(char16_t));
-  return copy;
 }

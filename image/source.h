@@ -18,7 +18,7 @@ class ImageSource {
   // Reads up to `length` bytes at `offset`; *count is short only at the end of the file.
   virtual err_t ReadAt(file_handle_t handle, uint64_t offset, void* buffer, uint32_t length,
                        uint32_t* count) = 0;
-  // The absolute form of a path as a heap string (std::free), or null when it has none.
+  // The absolute form of a path as a heap string (HeapFree), or null when it has none.
   virtual char16_t* FullPath(const char16_t* path) = 0;
   // Calls `visit` with every entry of a directory (its full path and whether it is a
   // directory itself); a non-zero answer from `visit` ends the listing and is returned.
@@ -35,6 +35,3 @@ ImageSource* SystemFiles();
 // Reads exactly `length` bytes at `offset`: kErrHandleEof when the file ends first.
 err_t ReadExactly(ImageSource* source, file_handle_t handle, uint64_t offset, void* buffer,
                   uint32_t length);
-
-// Heap copy of a zero-terminated UTF-16 text (std::free), null when memory runs out.
-char16_t* CopyText16(const char16_t* text);

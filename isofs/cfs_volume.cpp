@@ -2,7 +2,6 @@
 // (Joliet) or enhanced volume descriptor. Both-endian numbers are read from their big-endian
 // half.
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
 #include "base/text.h"
@@ -124,9 +123,9 @@ class CfsVolume final : public Volume {
   CfsVolume(Media* media, int kind, int encoding) : media_(media), kind_(kind), encoding_(encoding) {}
 
   void Destroy() override {
-    HeapRelease(label_);
+    HeapFree(label_);
     this->~CfsVolume();
-    HeapRelease(this);
+    HeapFree(this);
   }
   void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) override;
   err_t Expand(Entry* directory, bool* run_queue) override;
@@ -187,8 +186,7 @@ err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t pos
   uint32_t extent = LoadBe32(record + kDrExtentBe);
   uint8_t ear_length = record[kDrExtendedAttributeLength];
   if (ear_length >= kEarQueuedLength) {
-    if (void* memory = HeapAllocate(sizeof(ExpandWorkState)))
-      media_->Queue(new (memory) ExpandWorkState(e), uint64_t(extent) * kSectorSize);
+    if (auto* item = HeapNew<ExpandWorkState>(e)) media_->Queue(item, uint64_t(extent) * kSectorSize);
   }
   bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
   if (!interleaved) {
@@ -243,7 +241,7 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
     std::memcpy(last_identifier, id, id_length);
     last_length = id_length;
   }
-  HeapRelease(work);
+  HeapFree(work);
   return result;
 }
 
@@ -253,9 +251,8 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
                     const char* name) {
   int encoding = EncodingOf(kind, descriptor);
   if (encoding < 0) return kOk;
-  void* memory = HeapAllocate(sizeof(CfsVolume));
-  if (!memory) return kErrOutOfMemory;
-  auto* volume = new (memory) CfsVolume(media, kind, encoding);
+  auto* volume = HeapNew<CfsVolume>(media, kind, encoding);
+  if (!volume) return kErrOutOfMemory;
   Entry* root = nullptr;
   err_t e = volume->TakeLabel(descriptor + kVdVolumeIdentifier);
   if (e == kOk) {

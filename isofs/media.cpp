@@ -2,9 +2,9 @@
 #include "isofs/media.h"
 
 #include <cstring>
-#include <new>
 
 #include "base/format.h"
+#include "base/reject.h"
 #include "image/iso_reader.h"
 #include "image/source.h"
 #include "isofs/media_impl.h"
@@ -47,6 +47,7 @@ int ClassifyDescriptor(const uint8_t* s) {
 }  // namespace
 
 err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, intptr_t output) {
+  clear_rejection_reason();
   if (err_t e = OpenImage(source, &reader_, path, kNoHandle, nullptr, 0)) return e;
   {
     PasswordIterator passwords(input, output);
@@ -61,7 +62,7 @@ err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, int
   auto* scratch = static_cast<uint8_t*>(HeapAllocate(kSectorSize));
   media_directory_ = NewEntry(nullptr, ".$media", 7, kMediaDirectoryIndex, kSeTypeDirectory);
   if (!scratch || !media_directory_) {
-    HeapRelease(scratch);
+    HeapFree(scratch);
     return kErrOutOfMemory;
   }
   media_directory_->expansion_status = kErrNoMoreFiles;  // made here, never expanded
@@ -79,9 +80,11 @@ err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, int
       if (main_root_) result = kOk;
     }
     // Without any volume there is no main root to stand for the image.
-    if (result == kOk && !main_root_) result = kErrBadFormat;
+    if (result == kOk && !main_root_) result = Reject(kErrBadFormat, "no ISO 9660 or UDF volume");
   }
-  HeapRelease(scratch);
+  HeapFree(scratch);
+  // A volume refused on the way is no reason once another one serves.
+  if (result == kOk) clear_rejection_reason();
   return result;
 }
 
@@ -137,7 +140,7 @@ void Media::Release() {
   }
   if (left == 0) {
     this->~Media();
-    HeapRelease(this);
+    HeapFree(this);
   }
 }
 
@@ -145,7 +148,7 @@ Media::~Media() {
   if (reader_) reader_->Destroy();
   while (rblink_t* link = rb_first(&streams_)) {
     rb_remove(&streams_, link);
-    HeapRelease(link);
+    HeapFree(link);
   }
   while (rblink_t* link = rb_first(&pending_)) {
     rb_remove(&pending_, link);
@@ -173,7 +176,7 @@ err_t Media::Verify(SeVerifyProgress* progress) {
   return result;
 }
 
-void Media::FreeString(char16_t* text) { HeapRelease(text); }
+void Media::FreeString(char16_t* text) { HeapFree(text); }
 
 err_t Media::Read(uint64_t node_id, uint64_t offset, void* buffer, uint32_t length,
                   uint32_t* count) {
@@ -232,9 +235,8 @@ err_t Media::GetVolumeInfo(uint64_t node_id, uint64_t* time, char16_t** label) {
 err_t OpenMediaFrom(ImageSource* source, const char16_t* path, file_handle_t stdin_h,
                     file_handle_t stdout_h, SeVolume** out) {
   *out = nullptr;
-  void* memory = IsoFs::HeapAllocate(sizeof(IsoFs::Media));
-  if (!memory) return kErrOutOfMemory;
-  auto* media = new (memory) IsoFs::Media();
+  auto* media = HeapNew<IsoFs::Media>();
+  if (!media) return kErrOutOfMemory;
   if (err_t e = media->Open(source, path, stdin_h, stdout_h)) {
     media->Release();
     return e;

@@ -1,8 +1,6 @@
 // Entries, the arena, sorted children, lazy expansion, the pending queue, the id registry and
 // list streams of IsoFs::Media.
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/pool.h"
 #include "base/text.h"
@@ -10,20 +8,10 @@
 
 namespace IsoFs {
 
-void* HeapAllocate(size_t bytes) {
-  kd_heap_ma_c heap;
-  return heap.Allocate(bytes);
-}
-
-void HeapRelease(void* block) { HeapFree(block); }
-
 err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out, char16_t** label_out) {
   *time_out = time;
-  size_t units = Utf16Length(label) + 1;
-  *label_out = static_cast<char16_t*>(HeapAllocate(units * sizeof(char16_t)));
-  if (!*label_out) return kErrOutOfMemory;
-  if (label) std::memcpy(*label_out, label, units * sizeof(char16_t));
-  return kOk;
+  *label_out = CopyText16(label).release();
+  return *label_out ? kOk : kErrOutOfMemory;
 }
 
 // ---- Arena ---------------------------------------------------------------------------------
@@ -66,7 +54,7 @@ void* Arena::Allocate(size_t bytes) {
 void Arena::FreeAll() {
   while (head_) {
     Chunk* next = head_->next;
-    HeapRelease(head_);
+    HeapFree(head_);
     head_ = next;
   }
   used_ = 0;
@@ -74,7 +62,7 @@ void Arena::FreeAll() {
 
 void ExpandWorkState::Destroy() {
   this->~ExpandWorkState();
-  HeapRelease(this);
+  HeapFree(this);
 }
 
 // ---- Stream reader -------------------------------------------------------------------------
@@ -317,7 +305,7 @@ void Media::RunPendingQueue() {
     else
       item->Destroy();
   }
-  HeapRelease(buffer);
+  HeapFree(buffer);
 }
 
 void Media::DiscardVolume(Volume* volume) {
@@ -469,7 +457,7 @@ void Media::DeleteStreams(uint64_t directory_id) {
   StreamKey key{directory_id, 0, true};
   while (rblink_t* link = rb_search(&streams_, &key, CompareStreamKey<ListStream>)) {
     rb_remove(&streams_, link);
-    HeapRelease(link);
+    HeapFree(link);
   }
 }
 
@@ -524,7 +512,7 @@ err_t Media::CloseList(uint64_t directory_id, uint64_t stream_id) {
   ListStream* stream = FindStream(directory_id, stream_id);
   if (!stream) return kErrInvalidParameter;
   rb_remove(&streams_, &stream->link);
-  HeapRelease(stream);
+  HeapFree(stream);
   return kOk;
 }
 

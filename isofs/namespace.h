@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/errors.h"
+#include "base/own.h"
 #include "base/rbtree.h"
 
 namespace IsoFs {
@@ -18,9 +19,6 @@ class Volume;
 
 inline constexpr uint32_t kSectorSize = 2048;
 
-// Zero-filled blocks from the general heap (null when memory runs out), and their release.
-void* HeapAllocate(size_t bytes);
-void HeapRelease(void* block);
 // A volume's answer to GetInfo: its time and a heap copy of its label (empty when it has none).
 err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out, char16_t** label_out);
 
@@ -85,7 +83,7 @@ class Arena {
 class ExpandWorkState : public rblink_t {
  public:
   ExpandWorkState(Entry* e) : entry(e) {}
-  // Deletes the item (it came from HeapAllocate).
+  // Deletes the item (it came from HeapNew).
   virtual void Destroy();
 
   Entry* entry;
@@ -105,7 +103,7 @@ class Volume {
   virtual void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) = 0;
   // Adds a directory's children; *run_queue asks the caller to run the pending queue.
   virtual err_t Expand(Entry* directory, bool* run_queue) = 0;
-  // The volume time and a heap copy of the label (freed with HeapRelease).
+  // The volume time and a heap copy of the label (freed with HeapFree).
   virtual err_t GetInfo(uint64_t* time, char16_t** label) = 0;
 
  protected:

@@ -64,7 +64,7 @@ void PasswordIterator::Clear() {
   if (!password_) return;
   volatile char16_t* wipe = password_;
   for (size_t i = 0; password_[i]; ++i) wipe[i] = 0;
-  HeapRelease(password_);
+  HeapFree(password_);
   password_ = nullptr;
 }
 

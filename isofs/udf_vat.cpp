@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "base/reject.h"
 #include "isofs/media_impl.h"
 #include "isofs/udf_descriptor.h"
 
@@ -44,10 +45,9 @@ class TableData {
  public:
   TableData(Media* media, const PhysicalPartition& p, uint8_t* extent_sector)
       : media_(media), partition_(p), extent_sector_(extent_sector) {}
-  ~TableData() { HeapRelease(data_); }
 
   err_t Gather(const uint8_t* entry);
-  const uint8_t* data() const { return data_; }
+  const uint8_t* data() const { return data_.get(); }
   uint32_t length() const { return length_; }
 
  private:
@@ -57,7 +57,7 @@ class TableData {
   Media* media_;
   PhysicalPartition partition_;
   uint8_t* extent_sector_;  // a sector buffer for allocation extents
-  uint8_t* data_ = nullptr;
+  Owned<uint8_t> data_;
   uint32_t length_ = 0;
   uint32_t filled_ = 0;
   uint32_t next_block_ = 0;  // where the list continues, when it does
@@ -65,20 +65,22 @@ class TableData {
 
 err_t TableData::Gather(const uint8_t* entry) {
   uint64_t length = LoadLe64(entry + kEntryInformationLength);
-  if (length > kMaxTableBytes) return kErrBadFormat;
+  if (length > kMaxTableBytes) return Reject(kErrBadFormat, "VAT: length %llu exceeds the bound", length);
   const EntryLayout& layout = LayoutOf(entry);
   uint32_t ad_type = LoadLe16(entry + kIcbFlags) & 7;
   uint32_t ea_length = LoadLe32(entry + layout.ea_length);
   uint32_t ad_length = LoadLe32(entry + layout.ad_length);
   if (ea_length > kSectorSize - layout.area || ad_length > kSectorSize - layout.area - ea_length)
-    return kErrBadFormat;
+    return Reject(kErrBadFormat, "VAT: attributes of %u and descriptors of %u bytes overrun its File Entry", ea_length,
+                  ad_length);
   length_ = uint32_t(length);
-  data_ = static_cast<uint8_t*>(HeapAllocate(length_ ? length_ : 1));
+  data_ = Owned<uint8_t>::Array(length_);
   if (!data_) return kErrOutOfMemory;
   const uint8_t* area = entry + layout.area + ea_length;
   if (ad_type == kEmbedded) {
-    if (length_ > ad_length) return kErrBadFormat;
-    std::memcpy(data_, area, length_);
+    if (length_ > ad_length)
+      return Reject(kErrBadFormat, "VAT: %u bytes exceed the %u embedded in its File Entry", length_, ad_length);
+    std::memcpy(data_.get(), area, length_);
     return kOk;
   }
   bool continues = false;
@@ -87,19 +89,21 @@ err_t TableData::Gather(const uint8_t* entry) {
     if (hops == kMaxChainHops) return kErrStackOverflow;
     uint64_t sector = uint64_t(partition_.start) + next_block_;
     if (e = media_->ReadImage(sector * kSectorSize, extent_sector_, kSectorSize); e != kOk) return e;
-    if (TagOf(extent_sector_) != kTagAllocationExtent) return kErrBadFormat;
+    if (TagOf(extent_sector_) != kTagAllocationExtent)
+      return Reject(kErrBadFormat, "VAT: sector %llu holds no allocation extent descriptor", sector);
     uint32_t n = LoadLe32(extent_sector_ + kAedLength);
     if (n > kSectorSize - kAedDescriptors) n = kSectorSize - kAedDescriptors;
     continues = false;
     e = TakeDescriptors(extent_sector_ + kAedDescriptors, n, ad_type, &continues);
   }
-  if (e == kOk && filled_ < length_) e = kErrBadFormat;  // the extents end before the data
+  if (e == kOk && filled_ < length_)
+    e = Reject(kErrBadFormat, "VAT: extents hold %u of its %u bytes", filled_, length_);
   return e;
 }
 
 // Reads the recorded extents of a list into the data; a continuation is left in next_block_.
 err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_type, bool* continues) {
-  if (ad_type > kExtendedAd) return kErrBadFormat;
+  if (ad_type > kExtendedAd) return Reject(kErrBadFormat, "VAT: allocation descriptor type %u is unknown", ad_type);
   uint32_t size = kAdSizes[ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
     const uint8_t* ad = area + at;
@@ -111,13 +115,16 @@ err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_ty
                                              : LoadLe16(ad + (ad_type == kExtendedAd ? 16 : kLongAdPartition));
     // The table lies in its physical partition; naming another one (the virtual partition
     // itself above all) would make it map through itself.
-    if (reference != partition_.reference || block >= partition_.length) return kErrBadFormat;
+    if (reference != partition_.reference)
+      return Reject(kErrBadFormat, "VAT: extent in partition %u, not its own %u", reference, partition_.reference);
+    if (block >= partition_.length)
+      return Reject(kErrBadFormat, "VAT: extent at block %u beyond the partition's %u", block, partition_.length);
     if (kind == kExtentContinues) {
       next_block_ = block;
       *continues = true;
       return kOk;
     }
-    if (kind != kExtentRecorded) return kErrBadFormat;
+    if (kind != kExtentRecorded) return Reject(kErrBadFormat, "VAT: extent at block %u is not recorded", block);
     if (err_t e = TakeExtent(block, length)) return e;
   }
   return kOk;
@@ -126,10 +133,11 @@ err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_ty
 err_t TableData::TakeExtent(uint32_t block, uint32_t length) {
   uint64_t sectors = (uint64_t(length) + kSectorSize - 1) / kSectorSize;
   uint64_t first = uint64_t(partition_.start) + block;
-  if (block + sectors > partition_.length || first + sectors > media_->sector_count()) return kErrBadFormat;
+  if (block + sectors > partition_.length || first + sectors > media_->sector_count())
+    return Reject(kErrBadFormat, "VAT: extent of %llu sectors at block %u runs past the partition", sectors, block);
   uint32_t take = length < length_ - filled_ ? length : length_ - filled_;
   if (take == 0) return kOk;
-  if (err_t e = media_->ReadImage(first * kSectorSize, data_ + filled_, take)) return e;
+  if (err_t e = media_->ReadImage(first * kSectorSize, data_.get() + filled_, take)) return e;
   filled_ += take;
   return kOk;
 }
@@ -140,9 +148,10 @@ err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition
   const uint8_t* data = d.data();
   uint32_t first, end = d.length();
   if (file_type == kFileTypeVirtualTable) {
-    if (end < kHeaderMinLength) return kErrBadFormat;
+    if (end < kHeaderMinLength) return Reject(kErrBadFormat, "VAT: %u bytes hold no header", end);
     first = LoadLe16(data + kHeaderLength);
-    if (first < kHeaderMinLength || first > end) return kErrBadFormat;
+    if (first < kHeaderMinLength || first > end)
+      return Reject(kErrBadFormat, "VAT: header length %u does not fit its %u bytes", first, end);
     std::memcpy(table->volume_identifier, data + kHeaderIdentifier, sizeof table->volume_identifier);
   } else {
     if (end < kTrailerLength) return kNotATable;
@@ -151,18 +160,17 @@ err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition
     first = 0;
   }
   uint32_t count = (end - first) / 4;
-  if (count > p.length || count > kMaxVirtualBlocks) return kErrBadFormat;
-  uint32_t* blocks = static_cast<uint32_t*>(HeapAllocate(count ? count * sizeof(uint32_t) : 1));
+  if (count > p.length || count > kMaxVirtualBlocks)
+    return Reject(kErrBadFormat, "VAT: %u entries exceed the partition's %u blocks", count, p.length);
+  Owned<uint32_t> blocks = Owned<uint32_t>::Array(count);
   if (!blocks) return kErrOutOfMemory;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t b = LoadLe32(data + first + 4 * i);
-    if (b != kVirtualBlockUnused && (b >= p.length || uint64_t(p.start) + b >= sector_count)) {
-      HeapRelease(blocks);
-      return kErrBadFormat;
-    }
+    if (b != kVirtualBlockUnused && (b >= p.length || uint64_t(p.start) + b >= sector_count))
+      return Reject(kErrBadFormat, "VAT: entry %u maps to block %u outside the partition", i, b);
     blocks[i] = b;
   }
-  table->blocks = blocks;
+  table->blocks = blocks.release();
   table->count = count;
   table->loaded = true;
   return kOk;
@@ -184,9 +192,10 @@ err_t LoadFrom(Media* media, const PhysicalPartition& p, const uint8_t* entry, u
 }  // namespace
 
 err_t LoadVirtualTable(Media* media, const PhysicalPartition& p, VirtualTable* table) {
-  auto* sectors = static_cast<uint8_t*>(HeapAllocate(2 * kSectorSize));
+  Owned<uint8_t> buffer = Owned<uint8_t>::Array(2 * kSectorSize);
+  uint8_t* sectors = buffer.get();
   if (!sectors) return kErrOutOfMemory;
-  err_t result = kErrBadFormat;
+  err_t result = kNotATable;
   uint32_t sector = media->sector_count(), zeros = 0, looked = 0;
   while (sector > p.start && looked < kMaxCandidates) {
     --sector;
@@ -206,14 +215,12 @@ err_t LoadVirtualTable(Media* media, const PhysicalPartition& p, VirtualTable* t
       continue;
     result = LoadFrom(media, p, sectors, sectors + kSectorSize, table);
     if (result != kNotATable) break;
-    result = kErrBadFormat;
   }
-  HeapRelease(sectors);
-  return result;
+  return result == kNotATable ? Reject(kErrBadFormat, "VAT: none among the last recorded sectors") : result;
 }
 
 void FreeVirtualTable(VirtualTable* table) {
-  HeapRelease(table->blocks);
+  HeapFree(table->blocks);
   *table = VirtualTable{};
 }
 

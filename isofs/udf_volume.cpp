@@ -4,10 +4,10 @@
 // All numbers are little-endian; descriptor tags are checked by their checksum. Blocks of a
 // virtual partition (write-once media) map through the virtual allocation table (udf_vat.h).
 #include <cstring>
-#include <new>
 
 #include "base/endian.h"
 #include "base/format.h"
+#include "base/reject.h"
 #include "base/text.h"
 #include "isofs/disc_time.h"
 #include "isofs/media_impl.h"
@@ -134,7 +134,7 @@ class UdfExpandWorkState final : public ExpandWorkState {
   using ExpandWorkState::ExpandWorkState;
   void Destroy() override {
     this->~UdfExpandWorkState();
-    HeapRelease(this);
+    HeapFree(this);
   }
 
   uint32_t ad_type = kShortAd;
@@ -171,10 +171,9 @@ class UdfVolume final : public Volume {
   explicit UdfVolume(Media* media) : media_(media) {}
 
   void Destroy() override {
-    HeapRelease(label_);
     FreeVirtualTable(&table_);
     this->~UdfVolume();
-    HeapRelease(this);
+    HeapFree(this);
   }
   void ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buffer_size) override;
   err_t Expand(Entry* directory, bool* run_queue) override;
@@ -202,7 +201,7 @@ class UdfVolume final : public Volume {
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
   uint64_t time_ = 0;
-  char16_t* label_ = nullptr;
+  OwnedText16 label_;
 };
 
 // (partition reference, logical block) -> absolute sector; kUnmapped for a virtual block that
@@ -228,17 +227,18 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
                                                             : partition_count_ && virtual_[0]);
   if (!by_block) {
     uint32_t sector = recorded ? Map(partition, block) : 0;
-    if (sector == kUnmapped) return kErrBadFormat;
+    if (sector == kUnmapped) return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block);
     return media_->AppendRun(e, sector, sectors);
   }
   // Each virtual block holds data of one file, so mapping many times more blocks than the
   // table has means extents that overlap on purpose: the work stays bounded.
-  if (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count) return kErrBadFormat;
+  if (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count)
+    return Reject(kErrBadFormat, "extent of %u sectors at virtual block %u exceeds the VAT", sectors, block);
   virtual_budget_ -= sectors;
   Run* run = nullptr;
   for (uint32_t i = 0; i < sectors; ++i) {
     uint32_t sector = Map(partition, block + i);
-    if (sector == kUnmapped) return kErrBadFormat;
+    if (sector == kUnmapped) return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block + i);
     if (run && run->start_sector + run->sector_count == sector) {
       ++run->sector_count;
       continue;
@@ -250,7 +250,7 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
 }
 
 err_t UdfVolume::GetInfo(uint64_t* time, char16_t** label) {
-  return AnswerVolumeInfo(time_, label_, time, label);
+  return AnswerVolumeInfo(time_, label_.get(), time, label);
 }
 
 // Queues the read of an entry's ICB. One in a virtual block that the table leaves unmapped
@@ -260,11 +260,10 @@ err_t UdfVolume::QueueIcb(Entry* entry, const uint8_t* long_ad) {
   uint32_t sector = Map(partition, LoadLe32(long_ad + kLongAdBlock));
   if (sector == kUnmapped) {
     entry->damage = kErrBadFormat;
-    return kErrBadFormat;
+    return Reject(kErrBadFormat, "ICB at virtual block %u is not mapped", LoadLe32(long_ad + kLongAdBlock));
   }
-  void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
-  if (!memory) return kErrOutOfMemory;
-  auto* item = new (memory) UdfExpandWorkState(entry);
+  auto* item = HeapNew<UdfExpandWorkState>(entry);
+  if (!item) return kErrOutOfMemory;
   item->icb_length = LoadLe32(long_ad) & kExtentLengthMask;
   item->partition = partition;
   item->icb_sector = sector;
@@ -295,7 +294,8 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
     uint64_t position = 0;
     if (stream.consumed() == directory->size) return kOk;  // the last descriptor is read
     err_t e = stream.Read(fid, sizeof fid, &position);
-    if (e == kOk && TagOf(fid) != kTagFileIdentifier) e = kErrBadFormat;
+    if (e == kOk && TagOf(fid) != kTagFileIdentifier)
+      e = Reject(kErrBadFormat, "directory byte %llu: no file identifier descriptor", stream.consumed() - sizeof fid);
     uint32_t id_length = fid[kFidIdentifierLength];
     if (e == kOk) e = stream.Skip(LoadLe16(fid + kFidImplementationUseLength));
     if (e == kOk) e = stream.Read(identifier, id_length);
@@ -304,7 +304,8 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
       err_t align = stream.Align(4);
       if (align != kErrHandleEof || stream.consumed() < directory->size) e = align;
     }
-    if (e != kOk) return e == kErrHandleEof ? kErrBadFormat : e;
+    if (e == kErrHandleEof) return Reject(kErrBadFormat, "directory byte %llu: descriptor cut short", stream.consumed());
+    if (e != kOk) return e;
     uint8_t characteristics = fid[kFidCharacteristics];
     if ((characteristics & kFidParent) || id_length == 0) continue;
     uint32_t length = uint32_t(DecodeIdentifier(identifier, id_length, name, sizeof name));
@@ -434,8 +435,7 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
     item->partition = ea_partition;
     item->icb_sector = ea_sector;
     *again = true;
-  } else if (void* memory = HeapAllocate(sizeof(UdfExpandWorkState))) {
-    auto* other = new (memory) UdfExpandWorkState(e);
+  } else if (auto* other = HeapNew<UdfExpandWorkState>(e)) {
     other->attributes = true;
     other->icb_length = LoadLe32(ea_icb) & kExtentLengthMask;
     other->partition = ea_partition;
@@ -557,7 +557,7 @@ err_t FindAnchor(Media* media, uint8_t* scratch) {
     if (e == kOk && TagOf(scratch) == kTagAnchor) return kOk;
     result = e ? e : kErrBadFormat;
   }
-  return result;
+  return result == kErrBadFormat ? Reject(result, "no anchor volume descriptor pointer") : result;
 }
 
 // Partition maps of an accepted logical volume descriptor; the first unknown map ends them.
@@ -648,14 +648,16 @@ err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* length
     while (physical < q->maps && (q->map_is_virtual[physical] || q->map_is_metadata[physical] ||
                                   q->map_partition[physical] != q->map_partition[i]))
       ++physical;
-    if (physical == q->maps) return kErrBadFormat;
+    if (physical == q->maps)
+      return Reject(kErrBadFormat, "partition map %u: virtual map of partition %u without a physical one", i,
+                    q->map_partition[i]);
     PhysicalPartition beneath{start_[physical], lengths[physical], physical};
     if (!table_.loaded) {
       if (err_t e = LoadVirtualTable(media_, beneath, &table_)) return e;
       virtual_budget_ = 4ull * table_.count + 65536;
       table_partition_ = q->map_partition[i];
     } else if (table_partition_ != q->map_partition[i]) {
-      return kErrBadFormat;  // one table serves one partition
+      return Reject(kErrBadFormat, "partition map %u: a second VAT partition", i);  // one table serves one
     }
     virtual_[i] = true;
   }
@@ -686,9 +688,8 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
                                    uint32_t(length), uint64_t(sector) * kSectorSize + 1,
                                    kSeTypeFile, &metadata[i]))
       return e;
-    void* memory = HeapAllocate(sizeof(UdfExpandWorkState));
-    if (!memory) return kErrOutOfMemory;
-    auto* item = new (memory) UdfExpandWorkState(metadata[i]);
+    auto* item = HeapNew<UdfExpandWorkState>(metadata[i]);
+    if (!item) return kErrOutOfMemory;
     item->icb_length = kSectorSize;
     item->partition = i;
     item->icb_sector = sector;
@@ -701,23 +702,22 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
     start_[i] = metadata[i]->last_run ? metadata[i]->first_run.start_sector : 0;
   }
 
-  if (!q->have_file_set) return kErrBadFormat;
+  if (!q->have_file_set) return Reject(kErrBadFormat, "no usable logical volume descriptor");
   uint32_t fsd = Map(q->file_set_partition, q->file_set_block);
-  if (fsd == kUnmapped) return kErrBadFormat;
+  if (fsd == kUnmapped) return Reject(kErrBadFormat, "file set descriptor at block %u is not mapped", q->file_set_block);
   if (err_t e = media_->ReadImage(uint64_t(fsd) * kSectorSize, scratch, 512)) return e;
-  if (TagOf(scratch) != kTagFileSet) return kErrBadFormat;
+  if (TagOf(scratch) != kTagFileSet) return Reject(kErrBadFormat, "sector %u holds no file set descriptor", fsd);
   TakeDstring(scratch + kFsdLogicalVolumeIdentifier, 128, q->label);
   TakeDstring(scratch + kFsdFileSetIdentifier, 32, q->label);
   q->time = UdfTimestamp(scratch + kFsdRecordingTime);
   time_ = q->time;
-  size_t units = Utf16Length(q->label) + 1;
-  label_ = static_cast<char16_t*>(HeapAllocate(units * sizeof(char16_t)));
+  label_ = CopyText16(q->label);
   if (!label_) return kErrOutOfMemory;
-  std::memcpy(label_, q->label, units * sizeof(char16_t));
 
   const uint8_t* icb = scratch + kFsdRootIcb;
   uint32_t root_sector = Map(LoadLe16(icb + kLongAdPartition), LoadLe32(icb + kLongAdBlock));
-  if (root_sector == kUnmapped) return kErrBadFormat;
+  if (root_sector == kUnmapped)
+    return Reject(kErrBadFormat, "root ICB at block %u is not mapped", LoadLe32(icb + kLongAdBlock));
   Entry* root;
   if (err_t e = media_->AddChild(media_->media_directory(), this, "udf", 3, 3,
                                  uint64_t(root_sector) * kSectorSize + 1, kSeTypeDirectory, &root))
@@ -733,21 +733,17 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
 
 err_t OpenUdfVolume(Media* media, uint8_t* scratch) {
   if (err_t e = FindAnchor(media, scratch)) return e;
-  auto* q = static_cast<Sequence*>(HeapAllocate(sizeof(Sequence)));
+  Owned<Sequence> q(HeapNew<Sequence>());
   if (!q) return kErrOutOfMemory;
-  ReadSequence(media, scratch, q);
-  void* memory = HeapAllocate(sizeof(UdfVolume));
-  err_t e = kErrOutOfMemory;
-  if (memory) {
-    auto* volume = new (memory) UdfVolume(media);
-    e = volume->Open(q, scratch);
-    if (e != kOk) {
-      // Nothing of a volume that failed stays behind: its entries and queued reads go with it.
-      media->DiscardVolume(volume);
-      volume->Destroy();
-    }
+  ReadSequence(media, scratch, q.get());
+  auto* volume = HeapNew<UdfVolume>(media);
+  if (!volume) return kErrOutOfMemory;
+  err_t e = volume->Open(q.get(), scratch);
+  if (e != kOk) {
+    // Nothing of a volume that failed stays behind: its entries and queued reads go with it.
+    media->DiscardVolume(volume);
+    volume->Destroy();
   }
-  HeapRelease(q);
   return e;
 }
 

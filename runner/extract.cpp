@@ -1,9 +1,9 @@
 #include "runner/extract.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/file.h"
+#include "base/own.h"
 #include "base/text.h"
 #include "base/thread.h"
 #include "runner/extract_target.h"
@@ -34,12 +34,11 @@ class CloseQueue {
 
   // Takes over the handle; 14 when there is no memory to queue it (it is closed here then).
   err_t Add(file_handle_t handle) {
-    auto* node = static_cast<CloseNode*>(std::malloc(sizeof(CloseNode)));
+    auto* node = HeapNew<CloseNode>(CloseNode{nullptr, handle});
     if (!node) {
       close_handle(handle);
       return kErrOutOfMemory;
     }
-    *node = CloseNode{nullptr, handle};
     bool start_worker = false;
     {
       light_guard_c guard(lock_);
@@ -68,7 +67,7 @@ class CloseQueue {
   void Drain() {
     while (CloseNode* node = Take()) {
       err_t e = CloseAndReadBack(node->handle);
-      std::free(node);
+      HeapDelete(node);
       if (e != kOk) {
         light_guard_c guard(lock_);
         if (error_ == kOk) error_ = e;
@@ -263,11 +262,11 @@ class Extraction {
 
   err_t ExtractFile(file_handle_t parent, const char16_t* name, Extract::File* file) {
     err_t e = file->info.size > largest_file_ ? kErrBadFormat : kOk;
-    auto* buffer = static_cast<uint8_t*>(e == kOk ? std::malloc(kExtractCopyBufferSize) : nullptr);
+    Owned<uint8_t> buffer = e == kOk ? Owned<uint8_t>::Array(kExtractCopyBufferSize) : Owned<uint8_t>();
     if (e == kOk && !buffer) e = kErrOutOfMemory;
     file_handle_t handle = kNoHandle;
     if (e == kOk) e = create_file_at(&handle, parent, name);
-    if (e == kOk) e = Copy(file, handle, buffer);
+    if (e == kOk) e = Copy(file, handle, buffer.get());
     if (e == kOk) {
       // Times are kept where the volume has them; the file is sound without them.
       if (file->info.creation_time) set_creation_time(handle, file->info.creation_time);
@@ -278,7 +277,6 @@ class Extraction {
       if (e == kOk) e = queued;
     }
     volume_->Forget(file->node_id, kForgetAll);
-    std::free(buffer);
     return e;
   }
 

@@ -1,6 +1,5 @@
 #include "runner/process.h"
 
-#include <new>
 
 #include "base/folders.h"
 #include "base/text.h"
@@ -545,10 +544,8 @@ err_t resolve_program(malloc_i* pool, const char16_t* name, const char16_t* sear
 
 err_t create_process(process_t** process) {
   *process = nullptr;
-  kd_heap_ma_c heap;
-  void* memory = heap.Allocate(sizeof(child_process_t));
-  if (!memory) return kErrOutOfMemory;
-  auto* child = new (memory) child_process_t();
+  auto* child = HeapNew<child_process_t>();
+  if (!child) return kErrOutOfMemory;
   child->table = &kChildProcessTable;
   child->references.store(1);
   child->holders.store(1);

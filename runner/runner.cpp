@@ -4,6 +4,7 @@
 #include "base/folders.h"
 #include "base/format.h"
 #include "base/pool.h"
+#include "base/reject.h"
 #include "base/thread.h"
 #include "isofs/media.h"
 #include "runner/admin.h"
@@ -121,6 +122,13 @@ err_t ExtractToRunDirectory(Run& run) {
   return extract_volume_into(run.temp_handle, run.media, options);
 }
 
+// The diagnostic line of media that does not open or verify, and after it the reason a check
+// gave, when one did.
+void DiagnoseCorruptMedia(err_t e) {
+  diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
+  if (*last_rejection_reason()) diag_write(u"reason: %S\n", last_rejection_reason());
+}
+
 // The main sequence; returns the exit code. Each failure shows its box and returns 99.
 int MainSequence(Run& run) {
   if (run.options.require_administrator && !user_is_administrator()) {
@@ -130,7 +138,7 @@ int MainSequence(Run& run) {
   }
   err_t e = OpenMedia(run.module_path, kNoHandle, kNoHandle, &run.media);
   if (e != kOk) {
-    diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
+    DiagnoseCorruptMedia(e);
     ShowCorruptMediaBox(run);
     return kExitRunnerFailed;
   }
@@ -138,7 +146,7 @@ int MainSequence(Run& run) {
     e = RunVerify(run.media, run.verify, run.options.show_progress);
     if (e != kOk) {
       diag_write(u"error %i while verifying media\n", int(e));
-      diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
+      DiagnoseCorruptMedia(e);
       ShowCorruptMediaBox(run);
       return kExitRunnerFailed;
     }

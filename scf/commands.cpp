@@ -1,10 +1,10 @@
 // The standard SCF commands.
 #include "scf/commands.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/format.h"
+#include "base/own.h"
 #include "base/text.h"
 #include "scf/parser.h"
 
@@ -34,9 +34,9 @@ class Scratch {
   explicit Scratch(size_t length)
       : text_(length < sizeof local_ / sizeof *local_
                   ? local_
-                  : static_cast<char16_t*>(std::malloc((length + 1) * sizeof(char16_t)))) {}
+                  : Owned<char16_t>::Array(uint64_t(length) + 1).release()) {}
   ~Scratch() {
-    if (text_ != local_) std::free(text_);
+    if (text_ != local_) HeapFree(text_);
   }
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;

@@ -1,36 +1,20 @@
 // The SCF reader and dispatcher. See scf/parser.h for the storage model.
 #include "scf/parser.h"
 
-#include <atomic>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/format.h"
+#include "base/own.h"
 #include "base/text.h"
 #include "scf/commands.h"
 
 namespace {
 
-std::atomic<uint32_t> g_allocations_before_failure{0};
-std::atomic<uint32_t> g_failing_allocations{0};
-
-bool TakeInjectedFailure() {
-  if (g_failing_allocations.load(std::memory_order_relaxed) == 0) return false;
-  uint32_t before = g_allocations_before_failure.load(std::memory_order_relaxed);
-  while (before != 0)
-    if (g_allocations_before_failure.compare_exchange_weak(before, before - 1)) return false;
-  uint32_t left = g_failing_allocations.load(std::memory_order_relaxed);
-  while (left != 0)
-    if (g_failing_allocations.compare_exchange_weak(left, left - 1)) return true;
-  return false;
-}
-
-// realloc of count elements, null on overflow or failure (the old block then stays).
+// A resize to count elements, null on overflow or failure (the old block then stays).
 void* Reallocate(void* block, size_t count, size_t size) {
-  if (count == 0 || count > SIZE_MAX / size || TakeInjectedFailure()) return nullptr;
-  return std::realloc(block, count * size);
+  size_t bytes;
+  return count != 0 && ArrayBytes(count, size, &bytes) ? HeapResize(block, bytes) : nullptr;
 }
 
 template <typename T>
@@ -44,13 +28,7 @@ bool GrowArray(T** array, size_t* capacity, size_t count, size_t extra) {
   return true;
 }
 
-char16_t* CopyText(const char16_t* text, size_t length) {
-  auto* copy = static_cast<char16_t*>(Reallocate(nullptr, length + 1, sizeof(char16_t)));
-  if (!copy) return nullptr;
-  if (length) std::memcpy(copy, text, length * sizeof(char16_t));
-  copy[length] = 0;
-  return copy;
-}
+char16_t* CopyText(const char16_t* text, size_t length) { return CopyText16(text, ptrdiff_t(length)).release(); }
 
 size_t LengthOf(const char16_t* text, ptrdiff_t length) {
   if (!text) return 0;
@@ -135,23 +113,21 @@ bool Reserve(ScfWord* word, size_t units) {
 
 }  // namespace
 
-void ScfFailAllocations(uint32_t count, uint32_t after) {
-  g_allocations_before_failure.store(after);
-  g_failing_allocations.store(count);
-}
-
 ScfParserImp::ScfParserImp(scf_parser_output_i* output, const ScfLimits& limits)
     : output_(output), limits_(limits) {}
 
 ScfParserImp::~ScfParserImp() {
   DropWords(&initial_frame_, 0);
-  std::free(initial_frame_.words);
+  HeapFree(initial_frame_.words);
   DropVariables(0);
-  std::free(variables_);
-  std::free(commands_);
+  HeapFree(variables_);
+  HeapFree(commands_);
 }
 
-void ScfParserImp::Release() { delete this; }
+void ScfParserImp::Release() {
+  this->~ScfParserImp();
+  HeapFree(this);
+}
 
 // ---- output ----
 
@@ -184,7 +160,7 @@ void ScfParserImp::OutN(const char16_t* text, ptrdiff_t count) {
     local[length] = 0;
   }
   output_->out(copy);
-  if (copy != local) std::free(copy);
+  if (copy != local) HeapFree(copy);
 }
 
 void ScfParserImp::EmitFormatted(bool to_err, const char16_t* format, va_list args) {
@@ -200,7 +176,7 @@ void ScfParserImp::EmitFormatted(bool to_err, const char16_t* format, va_list ar
   va_end(again);
   if (!text) return FailNoMemory();
   to_err ? Err(text) : Out(text);
-  if (text != local) std::free(text);
+  if (text != local) HeapFree(text);
 }
 
 void ScfParserImp::OutF(const char16_t* format, ...) {
@@ -331,7 +307,7 @@ err_t ScfParserImp::SetVarN(const char16_t* name, ptrdiff_t name_length, const c
   for (size_t i = variable_count_; i-- > current_frame_->scope_start;) {
     if (!SameName(variables_[i].name, variables_[i].name_length, name, nlen)) continue;
     name_text = variables_[i].name;
-    std::free(variables_[i].value);
+    HeapFree(variables_[i].value);
     std::memmove(&variables_[i], &variables_[i + 1], (variable_count_ - i - 1) * sizeof(Variable));
     --variable_count_;
     break;
@@ -339,8 +315,8 @@ err_t ScfParserImp::SetVarN(const char16_t* name, ptrdiff_t name_length, const c
   if (!name_text) {
     name_text = CopyText(name, nlen);
     if (!name_text || !GrowArray(&variables_, &variable_capacity_, variable_count_, 5)) {
-      std::free(name_text);
-      std::free(value_copy);
+      HeapFree(name_text);
+      HeapFree(value_copy);
       return kErrOutOfMemory;
     }
   }
@@ -351,8 +327,8 @@ err_t ScfParserImp::SetVarN(const char16_t* name, ptrdiff_t name_length, const c
 void ScfParserImp::DropVariables(size_t from) {
   while (variable_count_ > from) {
     Variable& v = variables_[--variable_count_];
-    std::free(v.name);
-    std::free(v.value);
+    HeapFree(v.name);
+    HeapFree(v.value);
   }
 }
 
@@ -380,7 +356,7 @@ int32_t ScfParserImp::Parse(const char16_t* text, ptrdiff_t length) {
   ReadStatements(text, LengthOf(text, length), nullptr);
   current_frame_ = frame.enclosing;
   DropWords(&frame, 0);
-  std::free(frame.words);
+  HeapFree(frame.words);
   DropVariables(frame.scope_start);
   int32_t result = exit_value_;
   exit_value_ = 0;
@@ -392,7 +368,7 @@ int64_t ScfParserImp::EvaluateCondition(const char16_t* text, size_t length) {
   ScfWord captured = {};
   ReadStatements(text, length, &captured);
   int64_t value = exit_flag_ ? 0 : ParseNumberOrBool(captured.text ? captured.text : u"", captured.length);
-  std::free(captured.buf);
+  HeapFree(captured.buf);
   return value;
 }
 
@@ -446,7 +422,7 @@ bool ScfParserImp::PushWord(ScfFrame* frame, const ScfWord& word) {
 }
 
 void ScfParserImp::DropWords(ScfFrame* frame, size_t from) {
-  while (frame->word_count > from) std::free(frame->words[--frame->word_count].buf);
+  while (frame->word_count > from) HeapFree(frame->words[--frame->word_count].buf);
 }
 
 // ---- reading ----
@@ -513,7 +489,7 @@ const char16_t* ScfParserImp::ReadStatement(const char16_t* p, const char16_t* e
     bool ends_statement = false;
     p = ReadWord(p, end, &word, &ends_statement);
     if (exit_flag_ || !PushWord(frame, word)) {
-      std::free(word.buf);
+      HeapFree(word.buf);
       break;
     }
     if (ends_statement) break;
@@ -657,7 +633,7 @@ err_t CreateScfParser(scf_parser_output_i* output, const char16_t* const* initia
                       scf_parser_i** parser, const ScfLimits* limits) {
   if (!parser) return kErrInvalidParameter;
   *parser = nullptr;
-  auto* created = new (std::nothrow) ScfParserImp(output, limits ? *limits : kScfDefaultLimits);
+  auto* created = HeapNew<ScfParserImp>(output, limits ? *limits : kScfDefaultLimits);
   if (!created) return kErrOutOfMemory;
   err_t result = kOk;
   for (const char16_t* const* entry = initial_variables; entry && *entry && result == kOk; ++entry) {
@@ -696,6 +672,6 @@ err_t ScfRunUtf8(scf_parser_output_i* output, const char* script, size_t length,
     *exit_value = parser->Parse(text, ptrdiff_t(units));
     parser->Release();
   }
-  std::free(text);
+  HeapFree(text);
   return result;
 }

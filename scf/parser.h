@@ -121,6 +121,3 @@ class ScfParserImp final : public scf_parser_i {
   bool budget_reported_ = false;
 };
 
-// Test hook: lets `after` more allocations of the parsers succeed, then makes `count` fail
-// (a count of 0 turns it off).
-void ScfFailAllocations(uint32_t count, uint32_t after = 0);

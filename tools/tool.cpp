@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/reject.h"
+
 namespace tool {
 
 bool Invocation::Has(const char* name) const {
@@ -87,6 +89,7 @@ static int ParseShort(const Command& command, const std::string& arg, int argc, 
 }
 
 int Parse(const Command& command, int argc, char** argv, Invocation* out) {
+  clear_rejection_reason();  // each invocation starts without one
   out->command = &command;
   bool options_done = false;
   for (int i = 0; i < argc; ++i) {
@@ -109,9 +112,11 @@ int Parse(const Command& command, int argc, char** argv, Invocation* out) {
   return kExitOk;
 }
 
+// The error line, with the reason a check recorded for this failure when there is one.
 int Fail(const Invocation& inv, err_t code, const std::string& message) {
-  std::fprintf(stderr, "isorun: %s: %s (error %u)\n", inv.command ? inv.command->name : "isorun",
-               message.c_str(), static_cast<unsigned>(code));
+  const char* reason = last_rejection_reason();
+  std::fprintf(stderr, "isorun: %s: %s (error %u)%s%s\n", inv.command ? inv.command->name : "isorun",
+               message.c_str(), static_cast<unsigned>(code), *reason ? ": " : "", reason);
   return kExitFailure;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/format.h"
 #include "base/pool.h"
@@ -219,16 +218,12 @@ UtMap::UtMap(UtEntryStore* store, int32_t test_mode)
     : store_(store), test_mode_(test_mode), text_key_(this) {}
 
 UtMap* UtMap::Create(int32_t test_mode) {
-  kd_heap_ma_c heap;
-  auto* store = static_cast<UtEntryStore*>(heap.Allocate(sizeof(UtEntryStore)));
-  void* memory = heap.Allocate(sizeof(UtMap));
-  if (!store || !memory) {
-    HeapFree(store);
-    HeapFree(memory);
-    return nullptr;
-  }
+  auto* store = static_cast<UtEntryStore*>(HeapAllocate(sizeof(UtEntryStore)));
+  if (!store) return nullptr;
   store->references = 1;
-  return new (memory) UtMap(store, test_mode);
+  UtMap* map = HeapNew<UtMap>(store, test_mode);
+  if (!map) HeapFree(store);
+  return map;
 }
 
 void UtMap::Destroy() {

@@ -84,6 +84,8 @@ class UtMap final : public scf_parser_output_i {
   };
 
  private:
+  template <typename T, typename... Args>
+  friend T* HeapNew(Args&&... args);
   UtMap(UtEntryStore* store, int32_t test_mode);
   ~UtMap() = default;
 

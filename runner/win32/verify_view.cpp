@@ -1,11 +1,11 @@
 // Windows: the verify progress object is the verify dialog.
-#include <new>
+#include "base/own.h"
 
 #include "runner/verify_progress.h"
 #include "runner/win32/dialog/verify_dialog.h"
 
-SeVerifyRecord* CreateVerifyProgress() { return new (std::nothrow) SeVerifyDialog(); }
+SeVerifyRecord* CreateVerifyProgress() { return HeapNew<SeVerifyDialog>(); }
 
 void DestroyVerifyProgress(SeVerifyRecord* progress) {
-  delete static_cast<SeVerifyDialog*>(progress);
+  HeapDelete(static_cast<SeVerifyDialog*>(progress));
 }

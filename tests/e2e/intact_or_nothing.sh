@@ -9,7 +9,10 @@
 #   - a container whose trailer claims 2^29 blocks (a 32-bit offsets table would overflow): the
 #     runner and the tool fail with a code;
 #   - an image holding a file named like a device ("aux.txt"): the Windows runner refuses it
-#     (nothing is written for it, the program is not started), the Linux runner takes it.
+#     (nothing is written for it, the program is not started), the Linux runner takes it;
+#   - a container without digests whose block table gives block 3 a stored size beyond the block
+#     size: `isorun verify` and a runner made with --stderr both give the reason, naming block 3
+#     (the runner on the line after its diagnostic line).
 # A sound runner made the same way does start its program, so the checks above mean something.
 #
 # The directory is found the way a reader finds it: the Joliet volume descriptor's root record,
@@ -83,6 +86,27 @@ open(path, 'wb').write(data)
 EOF
 }
 
+# damage_table FILE: gives block 3 a stored size of 40000 in the block table of the container that
+# ends FILE (no digests and no patches: the size table, 32-byte aligned, ends right before the trailer).
+damage_table() {
+  /usr/bin/python3 - "$@" <<'EOF'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+t = len(data) - 192
+count = struct.unpack_from('<Q', data, t + 64)[0]
+struct.pack_into('<I', data, t - ((count * 4 + 31) & ~31) + 4 * 3, 40000)
+open(path, 'wb').write(data)
+EOF
+}
+table_reason='block 3: stored size 40000 exceeds the block size 2048'
+
+# expect_reason LABEL: the runner's diagnostic line, then the reason on the next line.
+expect_reason() {
+  grep -A1 -F 'error 11 mounting media, assuming corrupt/incomplete' "$work/$1.err" | tail -n1 |
+    grep -qxF "reason: $table_reason" || fail "$1: no reason after the diagnostic line: $(head -c 400 "$work/$1.err")"
+}
+
 # The tampered container: d's first record after "." and ".." has one flipped byte in its name.
 "$ISORUN" pack "$work/sound.iso" -o "$work/sound.ciso" --compression none --hash sha256 --block-size 2K >/dev/null
 dir_offset=$(joliet "$work/sound.iso" dir)
@@ -116,6 +140,11 @@ expect_tool_failure verify verify "$work/tampered.ciso"
 grep -q "in the block at image offset $dir_offset (error 11)" "$work/verify.err" ||
   fail "verify does not name offset $dir_offset: $(cat "$work/verify.err")"
 
+"$ISORUN" pack "$work/sound.iso" -o "$work/table.ciso" --compression deflate --hash none --block-size 2K >/dev/null
+damage_table "$work/table.ciso"
+expect_tool_failure table-verify verify "$work/table.ciso"
+grep -qF "(error 11): $table_reason" "$work/table-verify.err" || fail "verify gives no reason: $(cat "$work/table-verify.err")"
+
 "$ISORUN" pack "$work/sound.iso" -o "$work/overflow.ciso" >/dev/null
 reseal_count "$work/overflow.ciso" $((1 << 29))
 expect_tool_failure overflow-ls ls "$work/overflow.ciso"
@@ -143,14 +172,19 @@ done
 "$ISORUN" sfx "$work/sound.iso" -o "$work/overflow.run" --stub linux --run autorun >/dev/null
 reseal_count "$work/overflow.run" $((1 << 29))
 "$ISORUN" sfx "$work/reserved.iso" -o "$work/reserved.run" --stub linux --run autorun >/dev/null
+"$ISORUN" pack "$work/sound.iso" -o "$work/table-sound.ciso" --compression deflate --hash none --block-size 2K >/dev/null
+"$ISORUN" sfx "$work/table-sound.ciso" -o "$work/table.run" --stub linux --run autorun --stderr >/dev/null
+damage_table "$work/table.run"
 TMPDIR=$work/tmp runner linux-sound 0 "$work/sound.run"
 TMPDIR=$work/tmp runner linux-reserved 0 "$work/reserved.run"
+TMPDIR=$work/tmp runner linux-table 99 "$work/table.run"
+expect_reason linux-table
 for label in tampered loop overflow; do
   TMPDIR=$work/tmp runner "linux-$label" 99 "$work/$label.run"
   [ -z "$(ls -A "$work/tmp")" ] || fail "linux-$label: left in the temporary folder: $(ls -A "$work/tmp")"
   rm -rf "${work:?}/tmp/"*
 done
-echo "linux: tampered directory block, a directory pointing back at its parent and a forged block count each fail the run"
+echo "linux: tampered directory block, a directory pointing back at its parent and a forged block count each fail the run; a damaged block table gives its reason"
 
 # ---- Windows, under Wine ----
 if [ ! -f "$WIN_BIN/isorun-sfx.exe" ] || [ ! -f "$WIN_BIN/autorun.exe" ]; then
@@ -168,13 +202,18 @@ else
   "$ISORUN" sfx "$work/sound.iso" -o "$work/winoverflow.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe >/dev/null
   reseal_count "$work/winoverflow.exe" $((1 << 29))
   "$ISORUN" sfx "$work/reserved.iso" -o "$work/winreserved.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe >/dev/null
+  "$ISORUN" sfx "$work/table-sound.ciso" -o "$work/wintable.exe" --stub "$WIN_BIN/isorun-sfx.exe" --run autorun.exe --stderr >/dev/null
+  damage_table "$work/wintable.exe"
   runner win-sound 0 "$WINE" "$work/winsound.exe"
+  runner win-table 99 "$WINE" "$work/wintable.exe"
+  tr -d '\r' <"$work/win-table.err" >"$work/win-table.lf" && mv "$work/win-table.lf" "$work/win-table.err"
+  expect_reason win-table
   for label in tampered loop overflow reserved; do
     runner "win-$label" 99 "$WINE" "$work/win$label.exe"
     left=$(ls -A "$unix_temp" | grep "^win$label-" || true)
     [ -z "$left" ] || fail "win-$label: left in the temporary folder: $left"
   done
-  echo "windows: tampered directory block, a directory pointing back at its parent, a forged block count and a device name each fail the run"
+  echo "windows: tampered directory block, a directory pointing back at its parent, a forged block count and a device name each fail the run; a damaged block table gives its reason"
 fi
 
 finish "intact or nothing: damaged images fail whole, on every path"

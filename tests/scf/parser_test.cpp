@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/own.h"
 #include "scf/commands.h"
 #include "scf_harness.h"
 #include "support/vtable_slot.h"
@@ -368,12 +369,12 @@ TEST(ScfBounds, OutOfMemoryIsReported) {
     static uint32_t g_after;
     g_after = after;
     struct FailLater : scf_key_i {
-      void Execute(scf_parser_i*) override { ScfFailAllocations(1, g_after); }
+      void Execute(scf_parser_i*) override { PoolFailNextAllocations(1, g_after); }
     } fail;
     parser->AddCommand(u"fail", &fail);
     int32_t exit_value = parser->Parse(
         u"out 0 1 2 3 4 5; fail; set a x${out y}; out $a ${+ 1 2} {b}c; set b $a$a; out ${get b}", -1);
-    ScfFailAllocations(0);
+    PoolFailNextAllocations(0);
     if (exit_value == 0) {
       EXPECT_EQ(recorder.out_text, u"0 1 2 3 4 5xy 3 bcxyxy");
       EXPECT_EQ(recorder.err_text, u"");

@@ -200,6 +200,21 @@ TEST_F(ContainerCommands, CorruptBlockFailsVerify) {
   EXPECT_EQ(verify.err.find('\n'), verify.err.size() - 1) << "one line";
 }
 
+// A stored size in the block table beyond the block size: verify's error line names the block.
+TEST_F(ContainerCommands, DamagedBlockTableReasonNamesTheBlock) {
+  std::string out = dir + "/table.ciso";
+  ASSERT_EQ(RunTool({"pack", image, "-o", out, "--block-size", "8K", "--compression", "deflate", "--hash", "none"}).code, 0);
+  std::vector<uint8_t> bytes = ReadFile(out);
+  // Without digests the size table, 32-byte aligned, ends the data stream before the trailer.
+  size_t blocks = (300 * 1024 + 8191) / 8192, table = bytes.size() - 192 - ((blocks * 4 + 31) & ~size_t{31});
+  bytes.at(table + 4 * 17 + 1) = 0x9C;  // block 17: 40,000-odd bytes
+  WriteFile(out, bytes);
+  ToolRun verify = RunTool({"verify", out});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_NE(verify.err.find("(error 11): block 17: stored size "), std::string::npos) << verify.err;
+  EXPECT_NE(verify.err.find("exceeds the block size 8192"), std::string::npos) << verify.err;
+}
+
 TEST_F(ContainerCommands, Patches) {
   std::vector<uint8_t> payload(100, 0xAB);
   WriteFile(dir + "/patch.bin", payload);
