@@ -114,8 +114,8 @@ err_t create_directory_tree(const char16_t* path) {
 
   // Create the missing parents towards full; after a failure only full itself is tried.
   bool failed = false;
-  for (size_t i = ExistingPrefix(full, top.length, top.root_length) + 1;
-       i < top.length && !failed; ++i) {
+  for (size_t i = ExistingPrefix(full, top.length, top.root_length) + 1; i < top.length && !failed;
+       ++i) {
     if (full[i] != u'\\') continue;
     full[i] = 0;
     e = create_one_directory(full);

@@ -62,27 +62,27 @@ const char16_t* display_path(malloc_i* pool, const char16_t* path);
 
 // Portable open flags.
 enum : uint32_t {
-  kOpenRead = 0x1,              // no effect; readers give it together with kOpenReadData
-  kOpenReadData = 0x2,          // otherwise only attributes can be read
-  kOpenWriteAttributes = 0x4,   // attributes and extended attributes
-  kOpenWriteData = 0x8,         // others may then only read and delete, unless kOpenShareWrite
-  kOpenDenyWrite = 0x20,        // others may not write
-  kOpenShareWrite = 0x40,       // others may write even though this handle writes
-  kOpenCreate = 0x80,           // create when missing (grants data and attribute writing)
-  kOpenTruncate = 0x100,        // truncate an existing file (grants data writing)
-  kOpenNoBuffering = 0x200,     // no intermediate buffering
-  kOpenAsync = 0x400,           // no synchronous I/O and no wait right
-  kOpenExecute = 0x800,         // execute access
-  kOpenNoFollow = 0x1000,       // a name that is itself a symbolic link, junction or other
-                                // reparse point is refused (kErrCantResolveFilename), never
-                                // opened through
+  kOpenRead = 0x1,             // no effect; readers give it together with kOpenReadData
+  kOpenReadData = 0x2,         // otherwise only attributes can be read
+  kOpenWriteAttributes = 0x4,  // attributes and extended attributes
+  kOpenWriteData = 0x8,        // others may then only read and delete, unless kOpenShareWrite
+  kOpenDenyWrite = 0x20,       // others may not write
+  kOpenShareWrite = 0x40,      // others may write even though this handle writes
+  kOpenCreate = 0x80,          // create when missing (grants data and attribute writing)
+  kOpenTruncate = 0x100,       // truncate an existing file (grants data writing)
+  kOpenNoBuffering = 0x200,    // no intermediate buffering
+  kOpenAsync = 0x400,          // no synchronous I/O and no wait right
+  kOpenExecute = 0x800,        // execute access
+  kOpenNoFollow = 0x1000,      // a name that is itself a symbolic link, junction or other
+                               // reparse point is refused (kErrCantResolveFilename), never
+                               // opened through
 };
 // The combinations the program uses.
-inline constexpr uint32_t kOpenForReading = kOpenRead | kOpenReadData;           // 0x3
+inline constexpr uint32_t kOpenForReading = kOpenRead | kOpenReadData;                  // 0x3
 inline constexpr uint32_t kOpenForExclusiveReading = kOpenForReading | kOpenDenyWrite;  // 0x23
 inline constexpr uint32_t kOpenCreateOrTruncate =
-    kOpenWriteAttributes | kOpenWriteData | kOpenCreate | kOpenTruncate;           // 0x18C
-inline constexpr uint32_t kOpenForReadBack = kOpenForReading | kOpenExecute;      // 0x803
+    kOpenWriteAttributes | kOpenWriteData | kOpenCreate | kOpenTruncate;      // 0x18C
+inline constexpr uint32_t kOpenForReadBack = kOpenForReading | kOpenExecute;  // 0x803
 
 // Opens a file by the flags above. When a creating open is refused with kErrAccessDenied, it is
 // tried once more as an open of the existing file with its hidden and system attributes
@@ -109,8 +109,7 @@ err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t
 
 // Moves the position to offset from origin (0 start, 1 current, 2 end); position may be null.
 // A null or -1 handle gives kErrInvalidHandle.
-err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
-                        uint64_t* position);
+err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin, uint64_t* position);
 
 // The file's size; leaves the position at the end.
 err_t get_file_size(file_handle_t handle, uint64_t* size);
@@ -157,8 +156,7 @@ enum : uint32_t {
 struct directory_listing_t;
 
 // Opens a directory for listing; the listing keeps its full path with a trailing separator.
-err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
-                             uint32_t flags);
+err_t open_directory_listing(directory_listing_t** listing, const char16_t* path, uint32_t flags);
 // The next entry other than "." and "..": its full path (valid until the next call or the
 // close) and length, and its information. kErrNoMoreFiles when there are no more.
 err_t next_directory_entry(directory_listing_t* listing, const char16_t** path, size_t* length,

@@ -52,8 +52,8 @@ constexpr folder_source_t Env(const char16_t* name) {
 constexpr folder_source_t Fixed(const char16_t* path) {
   return {kind::kFixed, registry_hive::kLocalMachine, 0, nullptr, path, nullptr};
 }
-constexpr folder_row_t Row(folder_source_t a = {}, folder_source_t b = {},
-                           folder_source_t c = {}, folder_source_t d = {}) {
+constexpr folder_row_t Row(folder_source_t a = {}, folder_source_t b = {}, folder_source_t c = {},
+                           folder_source_t d = {}) {
   return {{a, b, c, d}};
 }
 
@@ -194,8 +194,8 @@ void folder_table_c::Initialise() {
   size_t length = reader_->WindowsDirectory(windows, kFactChars);
   if (length >= kFactChars) length = 0;
   Publish(kFolderWindows, length ? HeapCopy(windows, length) : nullptr);
-  bool drive_root = length >= 3 && IsAsciiLetter(windows[0]) && windows[1] == u':' &&
-                    windows[2] == u'\\';
+  bool drive_root =
+      length >= 3 && IsAsciiLetter(windows[0]) && windows[1] == u':' && windows[2] == u'\\';
   Publish(kFolderSystemDrive, drive_root ? HeapCopy(windows, 3) : nullptr);
   initialised_.store(true, std::memory_order_release);
 }
@@ -259,8 +259,8 @@ char16_t* folder_table_c::TrySource(const folder_source_t& source, uint32_t visi
 
 // Registry text that still holds a %-reference after expansion names no real place: taken
 // literally it would be a relative path below the current directory.
-size_t folder_table_c::ReadRegistry(registry_hive hive, const char16_t* key,
-                                    const char16_t* name, char16_t* buf) {
+size_t folder_table_c::ReadRegistry(registry_hive hive, const char16_t* key, const char16_t* name,
+                                    char16_t* buf) {
   size_t length = reader_->RegistryValue(hive, key, name, buf, kFactChars);
   if (length >= kFactChars || HoldsPercent(buf, length)) return 0;
   return length;

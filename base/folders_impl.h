@@ -29,10 +29,10 @@ enum class registry_hive : uint8_t { kLocalMachine, kCurrentUser };
 struct folder_source_t {
   folder_source_kind kind;
   registry_hive hive;
-  int16_t number;              // slot index or CSIDL
-  const char16_t* key;         // registry key
-  const char16_t* name;        // registry value, environment variable or fixed path
-  const char16_t* sub_path;    // joined to the result, or null
+  int16_t number;            // slot index or CSIDL
+  const char16_t* key;       // registry key
+  const char16_t* name;      // registry value, environment variable or fixed path
+  const char16_t* sub_path;  // joined to the result, or null
 };
 
 inline constexpr int kFolderSourcesPerSlot = 4;
@@ -77,8 +77,7 @@ class folder_table_c {
   void Initialise();
   const char16_t* Resolve(int slot, uint32_t visiting);
   char16_t* TrySource(const folder_source_t& source, uint32_t visiting);
-  size_t ReadRegistry(registry_hive hive, const char16_t* key, const char16_t* name,
-                      char16_t* buf);
+  size_t ReadRegistry(registry_hive hive, const char16_t* key, const char16_t* name, char16_t* buf);
   const char16_t* Publish(int slot, char16_t* path);
 
   folder_source_reader_i* reader_;

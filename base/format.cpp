@@ -152,12 +152,18 @@ template <typename Unit>
 bool ParseField(const Unit** cursor, Args& args, Field* field) {
   const Unit* p = *cursor;
   for (;; ++p) {
-    if (*p == '-') field->left = true;
-    else if (*p == '+') field->plus = true;
-    else if (*p == ' ') field->blank = true;
-    else if (*p == '#') field->alt = true;
-    else if (*p == '0') field->zero = true;
-    else break;
+    if (*p == '-')
+      field->left = true;
+    else if (*p == '+')
+      field->plus = true;
+    else if (*p == ' ')
+      field->blank = true;
+    else if (*p == '#')
+      field->alt = true;
+    else if (*p == '0')
+      field->zero = true;
+    else
+      break;
   }
   if (*p == '*') {
     int64_t width = NextInt32(args);
@@ -183,10 +189,14 @@ bool ParseField(const Unit** cursor, Args& args, Field* field) {
   } else if (*p == 'l' || *p == 'L') {
     field->bits = 32, field->chars = CharWidth::kWide, ++p;
   } else if (*p == 'I') {
-    if (p[1] == '8') field->bits = 8, field->chars = CharWidth::kNarrow, p += 2;
-    else if (p[1] == '1' && p[2] == '6') field->bits = 16, field->chars = CharWidth::kWide, p += 3;
-    else if (p[1] == '3' && p[2] == '2') field->bits = 32, p += 3;
-    else if (p[1] == '6' && p[2] == '4') field->bits = 64, p += 3;
+    if (p[1] == '8')
+      field->bits = 8, field->chars = CharWidth::kNarrow, p += 2;
+    else if (p[1] == '1' && p[2] == '6')
+      field->bits = 16, field->chars = CharWidth::kWide, p += 3;
+    else if (p[1] == '3' && p[2] == '2')
+      field->bits = 32, p += 3;
+    else if (p[1] == '6' && p[2] == '4')
+      field->bits = 64, p += 3;
     // a lone "I" stays: it is the conversion character
   }
   *cursor = p;
@@ -199,9 +209,12 @@ void FormatInteger(Sink<Unit>& out, const Field& field, Args& args, char convers
   uint64_t value = NextInteger(args, field.bits, is_signed);
   char sign = 0;
   if (is_signed) {
-    if (int64_t(value) < 0) sign = '-', value = 0 - value;
-    else if (field.plus) sign = '+';
-    else if (field.blank) sign = ' ';
+    if (int64_t(value) < 0)
+      sign = '-', value = 0 - value;
+    else if (field.plus)
+      sign = '+';
+    else if (field.blank)
+      sign = ' ';
   }
   unsigned base = conversion == 'o' ? 8 : (is_signed || conversion == 'u') ? 10 : 16;
   bool upper = conversion == 'X' || conversion == 'P';
@@ -258,8 +271,10 @@ void FormatTextArgument(Sink<Unit>& out, const Field& field, const Source* text)
 template <typename Unit>
 void FormatString(Sink<Unit>& out, const Field& field, Args& args, bool wide) {
   const void* text = NextPointer(args);
-  if (wide) FormatTextArgument(out, field, static_cast<const char16_t*>(text));
-  else FormatTextArgument(out, field, static_cast<const char*>(text));
+  if (wide)
+    FormatTextArgument(out, field, static_cast<const char16_t*>(text));
+  else
+    FormatTextArgument(out, field, static_cast<const char*>(text));
 }
 
 // One character: 8-bit ones are read as UTF-8, 16-bit ones as UTF-16 (a lone byte above 0x7F
@@ -379,10 +394,18 @@ void StoreCount(const Sink<Unit>& out, const Field& field, Args& args) {
   void* target = const_cast<void*>(NextPointer(args));
   if (!target) return;
   uint64_t count = out.count();
-  if (field.bits == 8) { uint8_t v = uint8_t(count); std::memcpy(target, &v, 1); }
-  else if (field.bits == 16) { uint16_t v = uint16_t(count); std::memcpy(target, &v, 2); }
-  else if (field.bits == 64) { std::memcpy(target, &count, 8); }
-  else { uint32_t v = uint32_t(count); std::memcpy(target, &v, 4); }
+  if (field.bits == 8) {
+    uint8_t v = uint8_t(count);
+    std::memcpy(target, &v, 1);
+  } else if (field.bits == 16) {
+    uint16_t v = uint16_t(count);
+    std::memcpy(target, &v, 2);
+  } else if (field.bits == 64) {
+    std::memcpy(target, &count, 8);
+  } else {
+    uint32_t v = uint32_t(count);
+    std::memcpy(target, &v, 4);
+  }
 }
 
 template <typename Unit>
@@ -391,18 +414,36 @@ void FormatConversion(Sink<Unit>& out, const Field& field, Args& args, Unit conv
   bool own_wide = field.chars == CharWidth::kOwn ? kOwnIsWide : field.chars == CharWidth::kWide;
   bool other_wide = field.chars == CharWidth::kOwn ? !kOwnIsWide : field.chars == CharWidth::kWide;
   switch (conversion) {
-    case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': case 'p': case 'P':
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+    case 'p':
+    case 'P':
       return FormatInteger(out, field, args, char(conversion));
-    case 'c': return FormatChar(out, field, args, own_wide);
-    case 'w': return FormatChar(out, field, args, true);
-    case 'C': return FormatChar(out, field, args, other_wide);
-    case 's': return FormatString(out, field, args, own_wide);
-    case 'S': return FormatString(out, field, args, other_wide);
-    case 'r': case 'R': return FormatGuid(out, field, args, conversion == 'R');
-    case 't': return FormatUnixTime(out, field, args);
-    case 'T': return FormatFileTime(out, field, args);
-    case 'n': return StoreCount(out, field, args);
-    default: return;  // unknown conversions are consumed silently
+    case 'c':
+      return FormatChar(out, field, args, own_wide);
+    case 'w':
+      return FormatChar(out, field, args, true);
+    case 'C':
+      return FormatChar(out, field, args, other_wide);
+    case 's':
+      return FormatString(out, field, args, own_wide);
+    case 'S':
+      return FormatString(out, field, args, other_wide);
+    case 'r':
+    case 'R':
+      return FormatGuid(out, field, args, conversion == 'R');
+    case 't':
+      return FormatUnixTime(out, field, args);
+    case 'T':
+      return FormatFileTime(out, field, args);
+    case 'n':
+      return StoreCount(out, field, args);
+    default:
+      return;  // unknown conversions are consumed silently
   }
 }
 

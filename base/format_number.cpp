@@ -17,14 +17,24 @@ struct FormWord {
 
 // The first set form in each list gives the word.
 constexpr FormWord kTrueWords[] = {
-    {kFormYN, "y"},       {kFormTrueFalse, "true"},          {kFormTF, "t"},
-    {kFormOnOff, "on"},   {kFormEnableDisable, "enable"},    {kFormEnabledDisabled, "enabled"},
-    {kFormED, "e"},       {kFormYesNo, "yes"},
+    {kFormYN, "y"},
+    {kFormTrueFalse, "true"},
+    {kFormTF, "t"},
+    {kFormOnOff, "on"},
+    {kFormEnableDisable, "enable"},
+    {kFormEnabledDisabled, "enabled"},
+    {kFormED, "e"},
+    {kFormYesNo, "yes"},
 };
 constexpr FormWord kFalseWords[] = {
-    {kFormYesNo, "no"},   {kFormYN, "n"},                    {kFormTrueFalse, "false"},
-    {kFormTF, "f"},       {kFormOnOff, "off"},               {kFormEnableDisable, "disable"},
-    {kFormEnabledDisabled, "disabled"},                      {kFormED, "d"},
+    {kFormYesNo, "no"},
+    {kFormYN, "n"},
+    {kFormTrueFalse, "false"},
+    {kFormTF, "f"},
+    {kFormOnOff, "off"},
+    {kFormEnableDisable, "disable"},
+    {kFormEnabledDisabled, "disabled"},
+    {kFormED, "d"},
 };
 
 template <size_t N>
@@ -78,11 +88,16 @@ struct WordValue {
 
 // Words tried for each first letter when the text is longer than one character.
 constexpr WordValue kWords[] = {
-    {"disabled", 0, kFormEnabledDisabled}, {"disable", 0, kFormEnableDisable},
-    {"enabled", 1, kFormEnabledDisabled},  {"enable", 1, kFormEnableDisable},
-    {"false", 0, kFormTrueFalse},          {"no", 0, kFormYesNo},
-    {"on", 1, kFormOnOff},                 {"off", 0, kFormOnOff},
-    {"true", 1, kFormTrueFalse},           {"yes", 1, kFormYesNo},
+    {"disabled", 0, kFormEnabledDisabled},
+    {"disable", 0, kFormEnableDisable},
+    {"enabled", 1, kFormEnabledDisabled},
+    {"enable", 1, kFormEnableDisable},
+    {"false", 0, kFormTrueFalse},
+    {"no", 0, kFormYesNo},
+    {"on", 1, kFormOnOff},
+    {"off", 0, kFormOnOff},
+    {"true", 1, kFormTrueFalse},
+    {"yes", 1, kFormYesNo},
 };
 
 int HexDigit(char16_t c) {
@@ -147,13 +162,20 @@ int64_t ParseNumberOrBool(const char16_t* text, ptrdiff_t len, uint32_t* form) {
   char16_t first = AsciiLower(text[0]);
   if (n == 1) {
     switch (first) {
-      case 'd': return *out_form = kFormED, 0;
-      case 'e': return *out_form = kFormED, 1;
-      case 'f': return *out_form = kFormTF, 0;
-      case 'n': return *out_form = kFormYN, 0;
-      case 't': return *out_form = kFormTF, 1;
-      case 'y': return *out_form = kFormYN, 1;
-      default: return ParseNumber(text, n, out_form);
+      case 'd':
+        return *out_form = kFormED, 0;
+      case 'e':
+        return *out_form = kFormED, 1;
+      case 'f':
+        return *out_form = kFormTF, 0;
+      case 'n':
+        return *out_form = kFormYN, 0;
+      case 't':
+        return *out_form = kFormTF, 1;
+      case 'y':
+        return *out_form = kFormYN, 1;
+      default:
+        return ParseNumber(text, n, out_form);
     }
   }
   for (const WordValue& w : kWords)

@@ -9,7 +9,9 @@
 
 namespace {
 
-uint32_t NextCodePoint(const char16_t* s, size_t len, size_t* pos) { return Utf16Decode(s, len, pos); }
+uint32_t NextCodePoint(const char16_t* s, size_t len, size_t* pos) {
+  return Utf16Decode(s, len, pos);
+}
 
 uint32_t NextAsciiUpper(const char16_t* s, size_t len, size_t* pos) {
   uint32_t u = s[(*pos)++];
@@ -37,7 +39,8 @@ bool Glob(const char16_t* pattern, ptrdiff_t plen, const char16_t* subject, ptrd
       uint32_t pc = next(pattern, pn, &pj);
       if (pc == '*') {
         pi = pj;
-        if (++stars <= kGlobMaxStars) have_star = true, star_pi = pi, star_si = si, star_count = stars;
+        if (++stars <= kGlobMaxStars)
+          have_star = true, star_pi = pi, star_si = si, star_count = stars;
         continue;
       }
       if (si < sn) {

@@ -63,9 +63,11 @@ class Owned {
 
   // `count` zero-filled values; empty when the size does not fit or memory runs out.
   static Owned Array(uint64_t count) {
-    static_assert(std::is_trivially_destructible_v<T> && std::is_trivially_default_constructible_v<T>);
+    static_assert(std::is_trivially_destructible_v<T> &&
+                  std::is_trivially_default_constructible_v<T>);
     size_t bytes;
-    return Owned(ArrayBytes(count, sizeof(T), &bytes) ? static_cast<T*>(HeapAllocate(bytes)) : nullptr);
+    return Owned(ArrayBytes(count, sizeof(T), &bytes) ? static_cast<T*>(HeapAllocate(bytes))
+                                                      : nullptr);
   }
 
   T* get() const { return object_; }
@@ -115,7 +117,8 @@ class OwnedArray {
   err_t Reserve(size_t count) {
     if (count <= capacity_) return kOk;
     size_t bytes;
-    T* grown = ArrayBytes(count, sizeof(T), &bytes) ? static_cast<T*>(HeapAllocate(bytes)) : nullptr;
+    T* grown =
+        ArrayBytes(count, sizeof(T), &bytes) ? static_cast<T*>(HeapAllocate(bytes)) : nullptr;
     if (!grown) return kErrOutOfMemory;
     for (size_t i = 0; i < size_; ++i) {
       ::new (&grown[i]) T(std::move(items_[i]));

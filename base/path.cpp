@@ -41,8 +41,8 @@ bool IsDriveRoot(const char16_t* path, const path_parts_t& parts) {
 
 // Appends the components of path[from..] to out[*n..], resolving "." and "..". body is where
 // the components start in out; nothing at or before it is ever removed.
-void AppendComponents(const char16_t* path, size_t from, bool absolute, char16_t* out,
-                      size_t body, size_t* n) {
+void AppendComponents(const char16_t* path, size_t from, bool absolute, char16_t* out, size_t body,
+                      size_t* n) {
   size_t kept = 0;  // plain components in out, after any leading ".."
   for (size_t i = from; path[i];) {
     while (IsSeparator(path[i])) ++i;
@@ -180,7 +180,7 @@ err_t full_path_from(malloc_i* pool, const char16_t* base, const char16_t* path,
 char16_t* full_path(malloc_i* pool, const char16_t* base, const char16_t* path) {
   char16_t* full;
   return full_path_from(pool, base, path, process_current_directory(), &full) == kOk ? full
-                                                                                    : nullptr;
+                                                                                     : nullptr;
 }
 
 err_t nt_path_from_full(malloc_i* pool, const char16_t* full, char16_t** native) {

@@ -231,7 +231,8 @@ size_t Utf16ToUtf8(char* dst, size_t cap, const char16_t* src, ptrdiff_t len) {
   return Recode(dst, cap, src, len, decode_keeping_surrogates);
 }
 
-size_t CodePageToUtf16(uint32_t code_page, char16_t* dst, size_t cap, const char* src, ptrdiff_t len) {
+size_t CodePageToUtf16(uint32_t code_page, char16_t* dst, size_t cap, const char* src,
+                       ptrdiff_t len) {
   TextSink<char16_t> sink(dst, cap);
   DecodeCodePage(code_page, src, len, sink);
   return sink.Finish();
@@ -243,7 +244,8 @@ size_t CodePageToUtf8(uint32_t code_page, char* dst, size_t cap, const char* src
   return sink.Finish();
 }
 
-size_t Utf16ToCodePage(uint32_t code_page, char* dst, size_t cap, const char16_t* src, ptrdiff_t len) {
+size_t Utf16ToCodePage(uint32_t code_page, char* dst, size_t cap, const char16_t* src,
+                       ptrdiff_t len) {
   TextSink<char> sink(dst, cap);
   size_t n = TextLength(src, len);
   codepage_c page(code_page);

@@ -35,11 +35,13 @@ size_t Utf16ToUtf8(char* dst, size_t cap, const char16_t* src, ptrdiff_t len);
 
 // Code page 0 is the ANSI code page (Windows) or the locale's character set (Linux). A 0 byte
 // ends the text; a byte sequence the code page cannot convert becomes U+FFFF.
-size_t CodePageToUtf16(uint32_t code_page, char16_t* dst, size_t cap, const char* src, ptrdiff_t len);
+size_t CodePageToUtf16(uint32_t code_page, char16_t* dst, size_t cap, const char* src,
+                       ptrdiff_t len);
 size_t CodePageToUtf8(uint32_t code_page, char* dst, size_t cap, const char* src, ptrdiff_t len);
 // Characters the code page cannot hold exactly, those above U+FFFF and unpaired surrogates
 // become 0x7F.
-size_t Utf16ToCodePage(uint32_t code_page, char* dst, size_t cap, const char16_t* src, ptrdiff_t len);
+size_t Utf16ToCodePage(uint32_t code_page, char* dst, size_t cap, const char16_t* src,
+                       ptrdiff_t len);
 
 // Simple case folding of Unicode 5.0 (statuses C and S); other values map to themselves.
 uint32_t FoldCase(uint32_t cp);

@@ -23,7 +23,7 @@ void fatal_assertion(const char* source_path, int line, const char* message) {
                               message ? " \"" : "", message ? message : "", message ? "\"" : "");
   if (length >= sizeof text) {
     length = std::strlen(text);  // the formatter cuts between whole characters
-    text[length - 1] = '\n';  // a cut line still ends its line
+    text[length - 1] = '\n';     // a cut line still ends its line
   }
   os_write_stdout(text, length);
   os_fatal_exit();
@@ -120,8 +120,7 @@ void light_lock_t::unlock() {
   FATAL_ASSERT(owner.load(std::memory_order_relaxed) == self, "light lock not held");
   owner.store(0, std::memory_order_relaxed);
   uintptr_t head = self;
-  if (chain.compare_exchange_strong(head, 0, std::memory_order_release,
-                                    std::memory_order_relaxed))
+  if (chain.compare_exchange_strong(head, 0, std::memory_order_release, std::memory_order_relaxed))
     return;
   for (;;) {
     head = chain.load(std::memory_order_acquire);
@@ -258,9 +257,8 @@ err_t pin_wait(pin_i* pin, uint32_t timeout_ms, pin_i* other) {
   uint32_t running = 0;
   for (int i = 0; i < 2; ++i)
     if (attached[i] && !pins[i]->detach(&links[i])) ++running;
-  SleepUntil(waiter.event, [&] {
-    return waiter.callbacks_done.load(std::memory_order_acquire) >= running;
-  });
+  SleepUntil(waiter.event,
+             [&] { return waiter.callbacks_done.load(std::memory_order_acquire) >= running; });
   ReturnWaitEvent(wait);
   return already || running ? kOk : kErrTimeout;
 }
@@ -331,9 +329,8 @@ bool ConsumeInjectedFailure() {
 
 err_t StartThread(ThreadBody body, void (*function)(void*), void* argument,
                   uint32_t stack_reserve) {
-  JoinAndFree(TakeRecords([](ThreadRecord* r) {
-    return r->ended.load(std::memory_order_acquire) != 0;
-  }));
+  JoinAndFree(
+      TakeRecords([](ThreadRecord* r) { return r->ended.load(std::memory_order_acquire) != 0; }));
   if (ConsumeInjectedFailure()) return kErrNotEnoughMemory;
   auto* record = static_cast<ThreadRecord*>(std::calloc(1, sizeof(ThreadRecord)));
   if (!record) return kErrNotEnoughMemory;
@@ -463,10 +460,10 @@ constexpr int kAlarmEventLine = 60;
 constexpr int kAlarmThreadLine = 220;
 
 struct AlarmService {
-  light_lock_t lock;       // the queue and `stopping`
+  light_lock_t lock;  // the queue and `stopping`
   light_lock_t start_lock;
   std::atomic<bool> started{false};
-  rbtree_t queue{};        // by due time, equal times in the order set
+  rbtree_t queue{};  // by due time, equal times in the order set
   os_event_t* event = nullptr;
   bool stopping = false;
   pin_link_t exit_hook{};

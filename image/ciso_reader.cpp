@@ -20,11 +20,14 @@ namespace {
 constexpr int64_t kAnyPart = -1;
 constexpr uint32_t kScratchSize = 0x40000;
 
-bool HasMagic(const uint8_t* record, const char (&magic)[4]) { return std::memcmp(record, magic, 4) == 0; }
+bool HasMagic(const uint8_t* record, const char (&magic)[4]) {
+  return std::memcmp(record, magic, 4) == 0;
+}
 
 // Magic and the CRC-32 of bytes 8 onward.
 bool IsSealed(const uint8_t* record, uint32_t size, const char (&magic)[4]) {
-  return HasMagic(record, magic) && LoadLe32(record + kCrc) == Crc32(0, record + kCrcFrom, size - kCrcFrom);
+  return HasMagic(record, magic) &&
+         LoadLe32(record + kCrc) == Crc32(0, record + kCrcFrom, size - kCrcFrom);
 }
 
 // 0, 1305 or (for the caller to use) the format bytes' verdict on a header or trailer.
@@ -63,7 +66,8 @@ CacheEntry* NewCacheEntry(uint32_t block_size) {
 // `out` (with a decompressor). Touches nothing but its arguments, so it runs on any thread; the
 // reason of a failure is recorded where the entry's result surfaces, on the reader's thread.
 err_t CheckAndDecode(CisoHasher* hasher, const uint8_t* digest, CisoDecompressor* decompressor,
-                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size, bool* mismatch) {
+                     const uint8_t* bytes, uint32_t size, uint8_t* out, uint32_t block_size,
+                     bool* mismatch) {
   *mismatch = false;
   if (hasher) {
     uint8_t actual[kSha256DigestSize];
@@ -105,9 +109,9 @@ struct AheadSlot {
 
   static void Run(void* argument) {
     auto* slot = static_cast<AheadSlot*>(argument);
-    slot->entry->result = CheckAndDecode(slot->hasher, slot->digest, slot->decode ? slot->decompressor : nullptr,
-                                         slot->bytes, slot->size, slot->entry->bytes(), slot->block_size,
-                                         &slot->entry->mismatch);
+    slot->entry->result = CheckAndDecode(
+        slot->hasher, slot->digest, slot->decode ? slot->decompressor : nullptr, slot->bytes,
+        slot->size, slot->entry->bytes(), slot->block_size, &slot->entry->mismatch);
     slot->done.trigger();  // from here on the reader may reuse or free the slot
   }
 };
@@ -119,7 +123,8 @@ struct AheadSlots {
 class CisoReader final : public IsoReader {
  public:
   // Takes `path`, a heap block.
-  CisoReader(ImageSource* source, char16_t* path, const uint8_t* header) : source_(source), path_(path) {
+  CisoReader(ImageSource* source, char16_t* path, const uint8_t* header)
+      : source_(source), path_(path) {
     std::memcpy(image_id_, header + kImageId, kIdSize);
     std::memcpy(part_set_id_, header + kPartSetId, kIdSize);
   }
@@ -144,8 +149,8 @@ class CisoReader final : public IsoReader {
                 uint64_t region_end, int64_t expected, int64_t* number);
   err_t GrowParts(uint32_t count);
   bool ReadTrailerAt(file_handle_t handle, uint64_t end, uint8_t* trailer);
-  void SearchTrailer(file_handle_t handle, uint64_t slice_start, uint64_t region_end, uint32_t number,
-                     uint64_t* slice_end);
+  void SearchTrailer(file_handle_t handle, uint64_t slice_start, uint64_t region_end,
+                     uint32_t number, uint64_t* slice_end);
   err_t ScanSiblings(bool plain_siblings);
   static err_t VisitSibling(void* context, const char16_t* path, bool is_directory);
   err_t AddSibling(const char16_t* path);
@@ -237,9 +242,10 @@ class CisoReader final : public IsoReader {
 // ---- Locating parts ----
 
 bool CisoReader::ReadTrailerAt(file_handle_t handle, uint64_t end, uint8_t* trailer) {
-  if (end < kTrailerSize || ReadExactly(source_, handle, end - kTrailerSize, trailer, kTrailerSize)) return false;
-  return IsSealed(trailer, kTrailerSize, kTrailerMagic) && std::memcmp(trailer + kImageId, image_id_, kIdSize) == 0 &&
-         CheckFormat(trailer) == kOk;
+  if (end < kTrailerSize || ReadExactly(source_, handle, end - kTrailerSize, trailer, kTrailerSize))
+    return false;
+  return IsSealed(trailer, kTrailerSize, kTrailerMagic) &&
+         std::memcmp(trailer + kImageId, image_id_, kIdSize) == 0 && CheckFormat(trailer) == kOk;
 }
 
 // The trailer ends the part that holds it, or a trailer locator at the part's end says where
@@ -254,11 +260,13 @@ void CisoReader::SearchTrailer(file_handle_t handle, uint64_t slice_start, uint6
   if (!found) {
     uint8_t locator[kLocatorSize];
     if (ReadExactly(source_, handle, region_end - kLocatorSize, locator, kLocatorSize) ||
-        !IsSealed(locator, kLocatorSize, kChunkMagic) || LoadLe32(locator + kChunkLength) != kLocatorSize ||
-        locator[kChunkType] != kChunkLocator || std::memcmp(locator + kLocatorImageId, image_id_, kIdSize) != 0)
+        !IsSealed(locator, kLocatorSize, kChunkMagic) ||
+        LoadLe32(locator + kChunkLength) != kLocatorSize || locator[kChunkType] != kChunkLocator ||
+        std::memcmp(locator + kLocatorImageId, image_id_, kIdSize) != 0)
       return;
     uint64_t distance = LoadLe64(locator + kLocatorDistance);
-    if (distance == 0 || distance > region_end - slice_start - kTrailerSize || !IsAligned(distance)) return;
+    if (distance == 0 || distance > region_end - slice_start - kTrailerSize || !IsAligned(distance))
+      return;
     trailer_end = region_end - distance;
     if (!ReadTrailerAt(handle, trailer_end, trailer)) return;
     via_locator_ = true;
@@ -282,9 +290,11 @@ err_t CisoReader::GrowParts(uint32_t count) {
 err_t CisoReader::AddPart(const char16_t* path, file_handle_t handle, uint64_t region_start,
                           uint64_t region_end, int64_t expected, int64_t* number) {
   *number = kAnyPart;
-  if (handle == kNoHandle && source_->Open(path, kOpenForExclusiveReading, &handle) != kOk) handle = kNoHandle;
+  if (handle == kNoHandle && source_->Open(path, kOpenForExclusiveReading, &handle) != kOk)
+    handle = kNoHandle;
   uint64_t size = 0;
-  if (handle != kNoHandle && region_end == 0 && source_->Size(handle, &size) == kOk) region_end = size;
+  if (handle != kNoHandle && region_end == 0 && source_->Size(handle, &size) == kOk)
+    region_end = size;
   uint8_t header[kPartHeaderSize];
   bool candidate = handle != kNoHandle && IsAligned(region_end) && region_end >= region_start &&
                    region_end - region_start >= kPartHeaderSize &&
@@ -305,7 +315,8 @@ err_t CisoReader::AddPart(const char16_t* path, file_handle_t handle, uint64_t r
     return e;
   }
   uint64_t slice_start = region_start + kPartHeaderSize, slice_end = region_end;
-  if (!trailer_found_ && n + 1 == part_count()) SearchTrailer(handle, slice_start, region_end, n, &slice_end);
+  if (!trailer_found_ && n + 1 == part_count())
+    SearchTrailer(handle, slice_start, region_end, n, &slice_end);
   Part& part = parts_[n];
   if (!part.path) --missing_;
   if (part.handle != kNoHandle) source_->Close(part.handle);
@@ -392,11 +403,13 @@ err_t CisoReader::LocateParts() {
   bool scan = !Complete();
   if (is_host && host.data_end != 0) {
     // A signed program: everything it needs lies in this file.
-    if (!trailer_found_) return Reject(kErrBadFormat, "signed program: no trailer in its image region");
+    if (!trailer_found_)
+      return Reject(kErrBadFormat, "signed program: no trailer in its image region");
     if (!Complete() && trailer_[kHashMethod] != kHashSha256)
       return Reject(kErrBadFormat, "signed program: parts beside it need SHA-256 block digests");
     if (!Complete() && host.after_signature != 0 && host.after_signature != host.data_start) {
-      if (err_t e = AddPart(path_.get(), kNoHandle, AlignUp(host.after_signature), 0, 0, &number)) return e;
+      if (err_t e = AddPart(path_.get(), kNoHandle, AlignUp(host.after_signature), 0, 0, &number))
+        return e;
     }
     scan = !Complete();
   }
@@ -415,7 +428,8 @@ err_t CisoReader::CheckPartsAddUp() {
     const Part& p = parts_[i];
     if (!p.path) return Reject(kErrBadFormat, "part %u is missing", i);
     if (p.logical != running || p.slice_end < p.slice_start)
-      return Reject(kErrBadFormat, "part %u: starts at stream offset %llu, not %llu", i, p.logical, running);
+      return Reject(kErrBadFormat, "part %u: starts at stream offset %llu, not %llu", i, p.logical,
+                    running);
     running += p.slice_end - p.slice_start;
   }
   stream_length_ = running;
@@ -432,7 +446,8 @@ err_t CisoReader::WalkChunks() {
     if (ReadExactly(source_, handle, at, header, kChunkHeaderSize))
       return Reject(kErrBadFormat, "chunk at %llu: header does not read", at);
     uint32_t length = LoadLe32(header + kChunkLength);
-    if (!HasMagic(header, kChunkMagic)) return Reject(kErrBadFormat, "chunk at %llu: no chunk magic", at);
+    if (!HasMagic(header, kChunkMagic))
+      return Reject(kErrBadFormat, "chunk at %llu: no chunk magic", at);
     if (!IsAligned(length) || length <= kChunkHeaderSize || length > trailer_region_end_ - at)
       return Reject(kErrBadFormat, "chunk at %llu: length %u does not fit", at, length);
     if (header[kChunkType] == kChunkKeyMaterial && !key_chunk_) {
@@ -464,10 +479,12 @@ err_t CisoReader::ReadTable(uint64_t* at, uint8_t* table, uint32_t size) {
 
 err_t CisoReader::ReadTables() {
   if (err_t e = CreateHasher(trailer_[kHashMethod], &hasher_))
-    return e == kErrUnknownRevision ? Reject(e, "hash method %u is unknown", trailer_[kHashMethod]) : e;
+    return e == kErrUnknownRevision ? Reject(e, "hash method %u is unknown", trailer_[kHashMethod])
+                                    : e;
   digest_length_ = hasher_ ? hasher_->DigestLength() : 0;
   if (trailer_[kEncryptionMethod] != 0)
-    return Reject(kErrUnknownRevision, "encryption method %u is not supported", trailer_[kEncryptionMethod]);
+    return Reject(kErrUnknownRevision, "encryption method %u is not supported",
+                  trailer_[kEncryptionMethod]);
 
   block_size_ = LoadLe32(trailer_ + kBlockSize);
   block_count_ = LoadLe64(trailer_ + kBlockCount);
@@ -494,10 +511,13 @@ err_t CisoReader::ReadTables() {
   // forged count cannot ask for gigabytes.
   uint64_t tables = size_table + hash_table + patch_table_size_;
   if (tables > stream_length_)
-    return Reject(kErrBadFormat, "tables of %llu bytes exceed the data stream of %llu", tables, stream_length_);
+    return Reject(kErrBadFormat, "tables of %llu bytes exceed the data stream of %llu", tables,
+                  stream_length_);
   // Stored blocks are all a full block long: with the tables they make up the stream exactly.
   if (!decompressor_ && block_count_ * block_size_ + tables != stream_length_)
-    return Reject(kErrBadFormat, "stored blocks and tables do not make up the data stream of %llu bytes", stream_length_);
+    return Reject(kErrBadFormat,
+                  "stored blocks and tables do not make up the data stream of %llu bytes",
+                  stream_length_);
   hashes_ = Owned<uint8_t>::Array(hash_table_size_ + uint64_t(1));
   sizes_ = Owned<uint8_t>::Array(size_table_size_ + uint64_t(1));
   patch_table_ = Owned<uint8_t>::Array(patch_table_size_ + uint64_t(1));
@@ -505,7 +525,8 @@ err_t CisoReader::ReadTables() {
 
   if (hasher_) hasher_->Reset();
   uint64_t at = stream_length_ - tables;
-  if ((e = ReadTable(&at, hashes_.get(), hash_table_size_)) || (e = ReadTable(&at, sizes_.get(), size_table_size_)) ||
+  if ((e = ReadTable(&at, hashes_.get(), hash_table_size_)) ||
+      (e = ReadTable(&at, sizes_.get(), size_table_size_)) ||
       (e = ReadTable(&at, patch_table_.get(), patch_table_size_)))
     return e;
   if (hasher_) {
@@ -535,11 +556,13 @@ err_t CisoReader::CheckGeometry(uint32_t last) const {
   if (!IsAligned(block_size_) || block_size_ < kMinBlockSize || block_size_ > kMaxBlockSize)
     return Reject(kErrBadFormat, "block size %u is out of range", block_size_);
   if (last == 0 || last > block_size_)
-    return Reject(kErrBadFormat, "last block size %u does not fit the block size %u", last, block_size_);
+    return Reject(kErrBadFormat, "last block size %u does not fit the block size %u", last,
+                  block_size_);
   if (block_count_ == 0) return Reject(kErrBadFormat, "no blocks");
   if (!IsAligned(patch_table_size_))
     return Reject(kErrBadFormat, "patch table size %u is not aligned", patch_table_size_);
-  if (block_count_ >= 0xFFFFFFFFull) return Reject(kErrUnknownRevision, "%llu blocks are too many", block_count_);
+  if (block_count_ >= 0xFFFFFFFFull)
+    return Reject(kErrUnknownRevision, "%llu blocks are too many", block_count_);
   return kOk;
 }
 
@@ -549,8 +572,9 @@ err_t CisoReader::CreateDecompressor(CisoDecompressor** out) const {
   uint8_t method = trailer_[kCompressionMethod];
   return method == kStored    ? kOk
          : method == kDeflate ? CreateZipDecompressor(out)
-         : method == kLzma    ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], out)
-                              : Reject(kErrUnknownRevision, "compression method %u is unknown", method);
+         : method == kLzma
+             ? CreateLzmaDecompressor(block_size_, trailer_[kLzmaProperties], out)
+             : Reject(kErrUnknownRevision, "compression method %u is unknown", method);
 }
 
 // Cumulative data-stream offsets of the stored blocks; everything must add up to the stream.
@@ -561,13 +585,16 @@ err_t CisoReader::BuildOffsets() {
   for (uint64_t b = 0; b < block_count_; ++b) {
     uint32_t stored = LoadLe32(sizes_.get() + 4 * b);
     if (stored > block_size_)
-      return Reject(kErrBadFormat, "block %llu: stored size %u exceeds the block size %u", b, stored, block_size_);
-    if (!IsAligned(stored)) return Reject(kErrBadFormat, "block %llu: stored size %u is not aligned", b, stored);
+      return Reject(kErrBadFormat, "block %llu: stored size %u exceeds the block size %u", b,
+                    stored, block_size_);
+    if (!IsAligned(stored))
+      return Reject(kErrBadFormat, "block %llu: stored size %u is not aligned", b, stored);
     offsets_[b + 1] = offsets_[b] + stored;
   }
   uint64_t total = offsets_[block_count_] + hash_table_size_ + size_table_size_ + patch_table_size_;
   if (total != stream_length_)
-    return Reject(kErrBadFormat, "stored blocks and tables make %llu bytes, not the data stream's %llu", total,
+    return Reject(kErrBadFormat,
+                  "stored blocks and tables make %llu bytes, not the data stream's %llu", total,
                   stream_length_);
   return kOk;
 }
@@ -612,7 +639,8 @@ err_t CisoReader::StreamRead(uint64_t position, void* buffer, uint32_t count) {
         return e;
       }
     }
-    if (err_t e = ReadExactly(source_, part.handle, part.slice_start + (position - part.logical), p, n))
+    if (err_t e =
+            ReadExactly(source_, part.handle, part.slice_start + (position - part.logical), p, n))
       return e == kErrHandleEof ? kErrHandleEof : e;
     p += n, position += n, count -= n;
   }
@@ -639,8 +667,9 @@ err_t CisoReader::LoadBlock(CacheEntry* entry, uint64_t block, bool want_bytes) 
   uint8_t* bytes = compressed ? stored_.get() : entry->bytes();
   if (err_t e = StreamRead(from, bytes, stored)) return e;
   bool decode = compressed && (want_bytes || !hasher_);
-  err_t e = CheckAndDecode(hasher_, hasher_ ? DigestOf(block) : nullptr, decode ? decompressor_ : nullptr, bytes,
-                           stored, entry->bytes(), block_size_, &entry->mismatch);
+  err_t e =
+      CheckAndDecode(hasher_, hasher_ ? DigestOf(block) : nullptr, decode ? decompressor_ : nullptr,
+                     bytes, stored, entry->bytes(), block_size_, &entry->mismatch);
   entry->verified_only = e == kOk && compressed && !decode;
   return e;
 }
@@ -661,7 +690,8 @@ CacheEntry* CisoReader::Lookup(uint64_t offset, bool want_bytes) {
   bool load = !hit || (want_bytes && entry->verified_only);
   // Only real reads drive decode-ahead; verify reads never wait for it or start it.
   bool forward = load && want_bytes && NoteLoad(block);
-  if (load && !(want_bytes && TakeAhead(block, &entry))) entry->result = LoadBlock(entry, block, want_bytes);
+  if (load && !(want_bytes && TakeAhead(block, &entry)))
+    entry->result = LoadBlock(entry, block, want_bytes);
   entry->next = cache_;
   cache_ = entry;
   if (forward) QueueAhead();  // the slot just taken is free again
@@ -693,7 +723,8 @@ bool CisoReader::MakeAheadSlots() {
     AheadSlot& slot = ahead_->slot[i];
     slot.entry = NewCacheEntry(block_size_);
     if (decompressor_) slot.stored = Owned<uint8_t>::Array(block_size_);
-    made = slot.entry && (slot.stored || !decompressor_) && CreateHasher(trailer_[kHashMethod], &slot.hasher) == kOk &&
+    made = slot.entry && (slot.stored || !decompressor_) &&
+           CreateHasher(trailer_[kHashMethod], &slot.hasher) == kOk &&
            CreateDecompressor(&slot.decompressor) == kOk;
   }
   if (!made) {  // decode-ahead is an extra: without the memory, reads decode here as before
@@ -705,13 +736,15 @@ bool CisoReader::MakeAheadSlots() {
 
 bool CisoReader::IsDecoded(uint64_t block) const {
   for (CacheEntry* entry = cache_; entry; entry = entry->next)
-    if (entry->start == block * block_size_ && entry->end != entry->start && !entry->verified_only) return true;
+    if (entry->start == block * block_size_ && entry->end != entry->start && !entry->verified_only)
+      return true;
   return false;
 }
 
 AheadSlot* CisoReader::SlotFor(uint64_t block) {
   for (uint32_t i = 0; i < kDecodeAheadBlocks; ++i)
-    if (ahead_->slot[i].state != AheadSlot::kIdle && ahead_->slot[i].block == block) return &ahead_->slot[i];
+    if (ahead_->slot[i].state != AheadSlot::kIdle && ahead_->slot[i].block == block)
+      return &ahead_->slot[i];
   return nullptr;
 }
 
@@ -820,7 +853,7 @@ err_t CisoReader::ReadCached(uint64_t offset, uint8_t* destination, uint32_t cou
 
 // A stored, unhashed container: image offsets are data-stream offsets.
 err_t CisoReader::ReadDirect(uint64_t offset, uint8_t* destination, uint32_t count) {
-  uint32_t readable = offset >= image_size_ ? 0
+  uint32_t readable = offset >= image_size_          ? 0
                       : image_size_ - offset < count ? static_cast<uint32_t>(image_size_ - offset)
                                                      : count;
   if (destination) {
@@ -847,7 +880,8 @@ err_t CisoReader::BlockFailure(const CacheEntry* entry) const {
 
 err_t CisoReader::Read(uint64_t offset, void* destination, uint32_t count) {
   auto* dst = static_cast<uint8_t*>(destination);
-  err_t e = hasher_ || decompressor_ ? ReadCached(offset, dst, count) : ReadDirect(offset, dst, count);
+  err_t e =
+      hasher_ || decompressor_ ? ReadCached(offset, dst, count) : ReadDirect(offset, dst, count);
   if (e == kOk && dst) patches_.Apply(offset, dst, count);
   return e;
 }
@@ -907,11 +941,12 @@ bool CisoReader::DescribePart(uint32_t index, PartFacts* f) const {
 
 }  // namespace
 
-err_t CreateCisoReader(ImageSource* source, IsoReader** out, const char16_t* path, file_handle_t handle,
-                       const uint8_t* probe, uint32_t probe_length) {
+err_t CreateCisoReader(ImageSource* source, IsoReader** out, const char16_t* path,
+                       file_handle_t handle, const uint8_t* probe, uint32_t probe_length) {
   *out = nullptr;
   HostRegion host;
-  uint64_t at = HostScan(source, handle, probe, probe_length, &host) == kOk ? AlignUp(host.data_start) : 0;
+  uint64_t at =
+      HostScan(source, handle, probe, probe_length, &host) == kOk ? AlignUp(host.data_start) : 0;
   uint8_t header[kPartHeaderSize];
   if (probe_length >= kPartHeaderSize && at <= probe_length - kPartHeaderSize) {
     std::memcpy(header, probe + at, kPartHeaderSize);

@@ -14,7 +14,9 @@ void Sha256InitState(void* state) { Sha256Init(static_cast<Sha256State*>(state))
 void Sha256UpdateState(void* state, const void* data, size_t length) {
   Sha256Update(static_cast<Sha256State*>(state), data, length);
 }
-void Sha256FinishState(void* state, uint8_t* out) { Sha256Finish(static_cast<Sha256State*>(state), out); }
+void Sha256FinishState(void* state, uint8_t* out) {
+  Sha256Finish(static_cast<Sha256State*>(state), out);
+}
 
 constexpr size_t kMaxDigest = 64;
 
@@ -28,7 +30,9 @@ class Digest final : public CisoDigest {
   uint32_t BlockLength() override { return algorithm_->block_length; }
   const char* OidText() override { return oid_; }
   void Init() override { algorithm_->init(&state_); }
-  void Update(const void* data, size_t length) override { algorithm_->update(&state_, data, length); }
+  void Update(const void* data, size_t length) override {
+    algorithm_->update(&state_, data, length);
+  }
   void Finish(uint8_t* out, size_t out_length) override {
     uint8_t full[kMaxDigest];
     algorithm_->finish(&state_, full);
@@ -74,7 +78,7 @@ class Sha256Hasher final : public CisoHasher {
 }  // namespace
 
 const DigestAlgorithm kSha256Algorithm = {kAlgorithmSha256, kSha256DigestSize, kSha256BlockSize,
-                                          Sha256InitState, Sha256UpdateState, Sha256FinishState};
+                                          Sha256InitState,  Sha256UpdateState, Sha256FinishState};
 
 err_t CreateSha256Digest(CisoDigest** out) {
   *out = HeapNew<Digest>(&kSha256Algorithm, kSha256Oid);
@@ -99,10 +103,14 @@ err_t CreateSha256Hasher(CisoHasher** out) {
 err_t CreateHasher(uint8_t method, CisoHasher** out) {
   *out = nullptr;
   switch (method) {
-    case kHashNone: return kOk;
-    case kHashCrc32: return CreateCrc32Hasher(out);
-    case kHashSha256: return CreateSha256Hasher(out);
-    default: return kErrUnknownRevision;
+    case kHashNone:
+      return kOk;
+    case kHashCrc32:
+      return CreateCrc32Hasher(out);
+    case kHashSha256:
+      return CreateSha256Hasher(out);
+    default:
+      return kErrUnknownRevision;
   }
 }
 

@@ -24,7 +24,8 @@ class ScanBytes {
       : source_(source), handle_(handle), probe_(probe), probe_length_(probe ? probe_length : 0) {
     file_size_ = probe_length_;
     uint64_t size;
-    if (!IsNoHandle(handle) && source->Size(handle, &size) == kOk && size > file_size_) file_size_ = size;
+    if (!IsNoHandle(handle) && source->Size(handle, &size) == kOk && size > file_size_)
+      file_size_ = size;
   }
 
   err_t error() const { return error_; }
@@ -75,7 +76,8 @@ class ScanBytes {
     if (IsNoHandle(handle_)) return kErrHandleEof;
     window_start_ = offset;
     window_length_ = 0;
-    uint32_t want = file_size_ - offset < kWindowSize ? static_cast<uint32_t>(file_size_ - offset) : kWindowSize;
+    uint32_t want = file_size_ - offset < kWindowSize ? static_cast<uint32_t>(file_size_ - offset)
+                                                      : kWindowSize;
     if (err_t e = ReadExactly(source_, handle_, offset, window_, want)) return e;
     window_length_ = want;
     return kOk;
@@ -175,8 +177,11 @@ err_t CabinetRules(ScanBytes& f, HostRegion* r) {
 err_t ElfRule(ScanBytes& f, HostRegion* r) {
   uint8_t ident[16];
   if (!f.Get(0, ident, sizeof ident)) return f.error();
-  if (std::memcmp(ident, "\x7f" "ELF", 4) != 0 || (ident[4] != 1 && ident[4] != 2) ||
-      (ident[5] != 1 && ident[5] != 2))
+  if (std::memcmp(ident,
+                  "\x7f"
+                  "ELF",
+                  4) != 0 ||
+      (ident[4] != 1 && ident[4] != 2) || (ident[5] != 1 && ident[5] != 2))
     return kNotThisRule;
   bool wide = ident[4] == 2, big = ident[5] == 2;
   auto Word = [&](uint64_t at) { return wide ? f.U64(at, big) : f.U32(at, big); };
@@ -195,7 +200,8 @@ err_t ElfRule(ScanBytes& f, HostRegion* r) {
     if (offset + size > end) end = offset + size;
     return true;
   };
-  if (!Reach(ph_offset, ph_count * ph_size) || !Reach(sh_offset, sh_count * sh_size)) return kNotThisRule;
+  if (!Reach(ph_offset, ph_count * ph_size) || !Reach(sh_offset, sh_count * sh_size))
+    return kNotThisRule;
   for (uint64_t i = 0; i < ph_count; ++i) {
     uint64_t p = ph_offset + i * ph_size;
     bool ok = Reach(Word(p + (wide ? 8 : 4)), Word(p + (wide ? 32 : 16)));

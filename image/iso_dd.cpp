@@ -21,7 +21,8 @@ constexpr uint8_t kSignatures[][kSignatureSize] = {
 
 class IsoDd final : public IsoReader {
  public:
-  IsoDd(ImageSource* source, char16_t* path, uint64_t size) : source_(source), path_(path), size_(size) {}
+  IsoDd(ImageSource* source, char16_t* path, uint64_t size)
+      : source_(source), path_(path), size_(size) {}
 
   void Destroy() override {
     CloseFiles();

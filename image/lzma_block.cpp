@@ -41,7 +41,7 @@ class LzmaVestroBlockDecompressor final : public LzmaBlockDecompressor {
     // Every decode starts from this header; the dictionary is cut to the output size.
     uint32_t size = uint32_t(LoadLe64(header + kLzmaHeaderUncompressedSize));
     StoreLe32(header_ + kLzmaHeaderDictSize,
-               EffectiveDictSize(LoadLe32(header + kLzmaHeaderDictSize), size));
+              EffectiveDictSize(LoadLe32(header + kLzmaHeaderDictSize), size));
   }
 
   void Release() override { Destroy(true); }

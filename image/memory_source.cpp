@@ -74,7 +74,8 @@ err_t MemoryFiles::ListDirectory(const char16_t* directory, Visitor visit, void*
   while (dir_len > 0 && directory[dir_len - 1] == u'\\') --dir_len;
   for (size_t i = 0; i < count_; ++i) {
     const char16_t* path = files_[i].path;
-    if (DirectoryLength(path) != dir_len || std::memcmp(path, directory, dir_len * sizeof(char16_t)) != 0)
+    if (DirectoryLength(path) != dir_len ||
+        std::memcmp(path, directory, dir_len * sizeof(char16_t)) != 0)
       continue;
     if (err_t e = visit(context, path, false)) return e;
   }

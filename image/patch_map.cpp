@@ -9,7 +9,8 @@ err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
   if (count == 0) return kOk;
   // Every range ends where a record starts or ends: at most two per record.
   size_t index_bytes, range_bytes;
-  if (!ArrayBytes(count, sizeof(uint32_t), &index_bytes) || !ArrayBytes(2 * uint64_t(count), sizeof(PatchRange), &range_bytes))
+  if (!ArrayBytes(count, sizeof(uint32_t), &index_bytes) ||
+      !ArrayBytes(2 * uint64_t(count), sizeof(PatchRange), &range_bytes))
     return kErrUnknownRevision;
   Owned<uint32_t> order_block = Owned<uint32_t>::Array(count);
   Owned<uint32_t> active_block = Owned<uint32_t>::Array(count);  // a heap: the latest record on top
@@ -34,7 +35,9 @@ err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
       while (live > 0 && records[active[0]].end <= at) std::pop_heap(active, active + live--);
       if (live == 0) continue;
       const PatchRange& top = records[active[0]];
-      uint64_t to = next < count && records[order[next]].start < top.end ? records[order[next]].start : top.end;
+      uint64_t to = next < count && records[order[next]].start < top.end
+                        ? records[order[next]].start
+                        : top.end;
       const uint8_t* bytes = top.payload + (at - top.start);
       PatchRange* last = count_ ? &ranges_[count_ - 1] : nullptr;
       if (last && last->end == at && last->payload + (at - last->start) == bytes)
@@ -50,8 +53,9 @@ err_t PatchMap::Build(const PatchRange* records, uint32_t count) {
 void PatchMap::Apply(uint64_t offset, uint8_t* destination, uint32_t count) const {
   uint64_t end = offset + count < offset ? UINT64_MAX : offset + count;
   // The first range that ends after `offset`: ranges are disjoint, so their ends are sorted too.
-  const PatchRange* r = std::upper_bound(ranges_.get(), ranges_.get() + count_, offset,
-                                         [](uint64_t value, const PatchRange& range) { return value < range.end; });
+  const PatchRange* r =
+      std::upper_bound(ranges_.get(), ranges_.get() + count_, offset,
+                       [](uint64_t value, const PatchRange& range) { return value < range.end; });
   for (; r != ranges_.get() + count_ && r->start < end; ++r) {
     uint64_t from = r->start > offset ? r->start : offset;
     uint64_t to = r->end < end ? r->end : end;

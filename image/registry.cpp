@@ -24,8 +24,10 @@ void Insert(ReaderFactory* factory) {
 // The built-in readers join the registry before anyone looks at it, container reader first.
 void RegisterBuiltinReaders() {
   static const bool done = [] {
-    static ReaderFactory ciso_factory = {nullptr, 0, ciso::kCisoProbeSize, ciso::CreateCisoReader, "CisoReader"};
-    static ReaderFactory dd_factory = {nullptr, 0, ciso::kIsoDdProbeSize, ciso::CreateIsoDd, "IsoDd"};
+    static ReaderFactory ciso_factory = {nullptr, 0, ciso::kCisoProbeSize, ciso::CreateCisoReader,
+                                         "CisoReader"};
+    static ReaderFactory dd_factory = {nullptr, 0, ciso::kIsoDdProbeSize, ciso::CreateIsoDd,
+                                       "IsoDd"};
     Insert(&ciso_factory);
     Insert(&dd_factory);
     return true;
@@ -74,7 +76,8 @@ err_t OpenImage(ImageSource* source, IsoReader** out, const char16_t* path, file
       uint8_t* at = probe;
       while (count < g_probe_size) {
         uint32_t got = 0;
-        if ((result = source->ReadAt(handle, count, at, g_probe_size - count, &got)) || got == 0) break;
+        if ((result = source->ReadAt(handle, count, at, g_probe_size - count, &got)) || got == 0)
+          break;
         count += got, at += got;
       }
     }

@@ -11,8 +11,8 @@ namespace {
 
 // 32-bit Windows callers may hand over a stack aligned to 4 bytes only; realign it, since
 // spilled vector registers need 16.
-__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer))
-void CompressShaExtensions(uint32_t state[8], const uint8_t* blocks, size_t count) {
+__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void CompressShaExtensions(
+    uint32_t state[8], const uint8_t* blocks, size_t count) {
   const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   // The instructions want the state as ABEF and CDGH.
   __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
@@ -29,8 +29,8 @@ void CompressShaExtensions(uint32_t state[8], const uint8_t* blocks, size_t coun
     for (int group = 0; group < 16; ++group) {
       __m128i words;
       if (group < 4) {
-        words = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)),
-                                 byte_swap);
+        words = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)), byte_swap);
       } else {
         // W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16], four words at a time.
         words = _mm_sha256msg1_epu32(w[group & 3], w[(group + 1) & 3]);
@@ -38,7 +38,8 @@ void CompressShaExtensions(uint32_t state[8], const uint8_t* blocks, size_t coun
         words = _mm_sha256msg2_epu32(words, w[(group + 3) & 3]);
       }
       w[group & 3] = words;
-      __m128i msg = _mm_add_epi32(words, _mm_load_si128(reinterpret_cast<const __m128i*>(kSha256Round + 4 * group)));
+      __m128i msg = _mm_add_epi32(
+          words, _mm_load_si128(reinterpret_cast<const __m128i*>(kSha256Round + 4 * group)));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, msg);
       abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(msg, 0x0E));
     }

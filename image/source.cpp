@@ -1,6 +1,5 @@
 #include "image/source.h"
 
-
 err_t ReadExactly(ImageSource* source, file_handle_t handle, uint64_t offset, void* buffer,
                   uint32_t length) {
   uint8_t* p = static_cast<uint8_t*>(buffer);

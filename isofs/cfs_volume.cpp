@@ -14,11 +14,11 @@ namespace IsoFs {
 namespace {
 
 // Volume descriptor fields (ECMA-119 8.4, 8.5).
-constexpr uint32_t kVdVolumeIdentifier = 40;     // 32 bytes
-constexpr uint32_t kVdEscapeSequences = 88;      // 32 bytes
-constexpr uint32_t kVdRootRecord = 156;          // 34 bytes
-constexpr uint32_t kVdCreationDate = 813;        // 17-byte form
-constexpr uint32_t kVdModificationDate = 830;    // 17-byte form
+constexpr uint32_t kVdVolumeIdentifier = 40;   // 32 bytes
+constexpr uint32_t kVdEscapeSequences = 88;    // 32 bytes
+constexpr uint32_t kVdRootRecord = 156;        // 34 bytes
+constexpr uint32_t kVdCreationDate = 813;      // 17-byte form
+constexpr uint32_t kVdModificationDate = 830;  // 17-byte form
 
 // Directory record fields (ECMA-119 9.1).
 constexpr uint32_t kDrLength = 0;
@@ -92,9 +92,16 @@ int EncodingOf(int kind, const uint8_t* descriptor) {
   if (n == 0) return kind == kDescriptorEnhanced ? kUtf8 : kAnsi;
   if (n != 3 || escapes[0] != '%' || escapes[1] != '/') return -1;
   switch (escapes[2]) {
-    case '@': case 'C': case 'E': return kUcs2;
-    case 'G': case 'H': case 'I': return kUtf8;
-    default: return -1;
+    case '@':
+    case 'C':
+    case 'E':
+      return kUcs2;
+    case 'G':
+    case 'H':
+    case 'I':
+      return kUtf8;
+    default:
+      return -1;
   }
 }
 
@@ -120,7 +127,8 @@ uint32_t ShortNameLength(const char* name, uint32_t length) {
 
 class CfsVolume final : public Volume {
  public:
-  CfsVolume(Media* media, int kind, int encoding) : media_(media), kind_(kind), encoding_(encoding) {}
+  CfsVolume(Media* media, int kind, int encoding)
+      : media_(media), kind_(kind), encoding_(encoding) {}
 
   void Destroy() override {
     HeapFree(label_);
@@ -176,9 +184,11 @@ err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t pos
                            Entry** made) {
   char name[kNameBytes];
   uint32_t id_length = record[kDrIdentifierLength];
-  uint32_t full = uint32_t(DecodeToUtf8(encoding_, record + kDrIdentifier, id_length, name, sizeof name));
+  uint32_t full =
+      uint32_t(DecodeToUtf8(encoding_, record + kDrIdentifier, id_length, name, sizeof name));
   bool is_directory = record[kDrFileFlags] & kFlagDirectory;
-  uint32_t short_length = kind_ != kDescriptorEnhanced && !is_directory ? ShortNameLength(name, full) : full;
+  uint32_t short_length =
+      kind_ != kDescriptorEnhanced && !is_directory ? ShortNameLength(name, full) : full;
   Entry* e;
   if (err_t err = media_->AddChild(directory, this, name, short_length, full, position + 1,
                                    is_directory ? kSeTypeDirectory : kSeTypeFile, &e))
@@ -186,7 +196,8 @@ err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t pos
   uint32_t extent = LoadBe32(record + kDrExtentBe);
   uint8_t ear_length = record[kDrExtendedAttributeLength];
   if (ear_length >= kEarQueuedLength) {
-    if (auto* item = HeapNew<ExpandWorkState>(e)) media_->Queue(item, uint64_t(extent) * kSectorSize);
+    if (auto* item = HeapNew<ExpandWorkState>(e))
+      media_->Queue(item, uint64_t(extent) * kSectorSize);
   }
   bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
   if (!interleaved) {
@@ -202,7 +213,7 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
   *run_queue = false;
   auto* work = static_cast<uint8_t*>(HeapAllocate(2 * kSectorSize + 2000));
   if (!work) return kErrOutOfMemory;
-  uint8_t* record = work;                       // one record, at most 255 bytes
+  uint8_t* record = work;                         // one record, at most 255 bytes
   uint8_t* last_identifier = work + kSectorSize;  // the raw identifier that made `last`
   uint32_t last_length = 0;
   Entry* last = nullptr;
@@ -269,7 +280,8 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
   root->modification_time = IsoLongDate(descriptor + kVdModificationDate);
   const uint8_t* record = descriptor + kVdRootRecord;
   root->size = LoadBe32(record + kDrDataLengthBe);
-  media->AppendRun(root, LoadBe32(record + kDrExtentBe) + (record[kDrExtendedAttributeLength] ? 1 : 0),
+  media->AppendRun(root,
+                   LoadBe32(record + kDrExtentBe) + (record[kDrExtendedAttributeLength] ? 1 : 0),
                    SectorsFor(root->size));
   media->set_main_root(root);
   return kOk;

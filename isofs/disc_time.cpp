@@ -53,8 +53,8 @@ uint64_t IsoLongDate(const uint8_t* d) {
     for (int i = 0; i < count; ++i) value = value * 10 + (int(d[at + i]) - '0');
     return value;
   };
-  uint64_t t = CalendarToTime(digits(0, 4), digits(4, 2), digits(6, 2), digits(8, 2),
-                              digits(10, 2), digits(12, 2), digits(14, 2) * 10);
+  uint64_t t = CalendarToTime(digits(0, 4), digits(4, 2), digits(6, 2), digits(8, 2), digits(10, 2),
+                              digits(12, 2), digits(14, 2) * 10);
   return MinusZone(t, int64_t(int8_t(d[16])) * 15);
 }
 

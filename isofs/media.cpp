@@ -31,11 +31,16 @@ int ClassifyDescriptor(const uint8_t* s) {
     int kind;
   };
   static constexpr Known kKnown[] = {
-      {1, "CD001", 1, kDescriptorPrimary},   {2, "CD001", 1, kDescriptorSupplementary},
-      {2, "CD001", 2, kDescriptorEnhanced},  {0, "NSR02", 1, 4},
-      {0, "NSR03", 1, 4},                    {0, "CD001", 1, -1},
-      {3, "CD001", 1, -1},                   {255, "CD001", 1, -1},
-      {0, "BEA01", 1, -1},                   {0, "BOOT2", 1, -1},
+      {1, "CD001", 1, kDescriptorPrimary},
+      {2, "CD001", 1, kDescriptorSupplementary},
+      {2, "CD001", 2, kDescriptorEnhanced},
+      {0, "NSR02", 1, 4},
+      {0, "NSR03", 1, 4},
+      {0, "CD001", 1, -1},
+      {3, "CD001", 1, -1},
+      {255, "CD001", 1, -1},
+      {0, "BEA01", 1, -1},
+      {0, "BOOT2", 1, -1},
       {0, "CDW02", 2, -1},
   };
   for (const Known& k : kKnown) {
@@ -67,8 +72,8 @@ err_t Media::Open(ImageSource* source, const char16_t* path, intptr_t input, int
   }
   media_directory_->expansion_status = kErrNoMoreFiles;  // made here, never expanded
   Entry* image = nullptr;
-  err_t result = AddChild(media_directory_, nullptr, "image.iso", 9, 9, kImageFileIndex,
-                          kSeTypeFile, &image);
+  err_t result =
+      AddChild(media_directory_, nullptr, "image.iso", 9, 9, kImageFileIndex, kSeTypeFile, &image);
   if (result == kOk) {
     AppendRun(image, 0, sector_count_);
     image->size = image_size_;
@@ -190,7 +195,8 @@ err_t Media::Read(uint64_t node_id, uint64_t offset, void* buffer, uint32_t leng
   if (end - start > length) end = start + length;
   auto* out = static_cast<uint8_t*>(buffer);
   uint64_t run_first = 0;  // stream byte where the run starts
-  for (const Run* run = e->last_run ? &e->first_run : nullptr; run && start < end; run = run->next) {
+  for (const Run* run = e->last_run ? &e->first_run : nullptr; run && start < end;
+       run = run->next) {
     uint64_t run_end = run_first + uint64_t(run->sector_count) * kSectorSize;
     if (start < run_end) {
       uint64_t piece_end = end < run_end ? end : run_end;
@@ -245,7 +251,8 @@ err_t OpenMediaFrom(ImageSource* source, const char16_t* path, file_handle_t std
   return kOk;
 }
 
-err_t OpenMedia(const char16_t* path, file_handle_t stdin_h, file_handle_t stdout_h, SeVolume** out) {
+err_t OpenMedia(const char16_t* path, file_handle_t stdin_h, file_handle_t stdout_h,
+                SeVolume** out) {
   return OpenMediaFrom(SystemFiles(), path, stdin_h, stdout_h, out);
 }
 

@@ -11,7 +11,8 @@ class ImageSource;
 // Opens the image at `path` as media. The console handles (-1 when none) serve a reader's
 // password prompt. On success *out is the volume, holding one reference; on failure it is null.
 // kErrBadFormat when the image holds no ISO 9660 or UDF volume.
-err_t OpenMedia(const char16_t* path, file_handle_t stdin_h, file_handle_t stdout_h, SeVolume** out);
+err_t OpenMedia(const char16_t* path, file_handle_t stdin_h, file_handle_t stdout_h,
+                SeVolume** out);
 
 // The same over files reached through `source` (files in memory for tests and fuzzing).
 err_t OpenMediaFrom(ImageSource* source, const char16_t* path, file_handle_t stdin_h,

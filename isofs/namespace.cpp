@@ -8,7 +8,8 @@
 
 namespace IsoFs {
 
-err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out, char16_t** label_out) {
+err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out,
+                       char16_t** label_out) {
   *time_out = time;
   *label_out = CopyText16(label).release();
   return *label_out ? kOk : kErrOutOfMemory;
@@ -159,7 +160,8 @@ Entry* FindChild(const Entry* parent, const char* name, uint32_t length) {
   rblink_t* first = rb_search(&parent->children, &key, CompareChildKey);
   for (rblink_t* link = first; link && CompareChildKey(&key, link) == 0; link = rb_next(link)) {
     const Entry* e = EntryOfSibling(link);
-    if (e->name_length == length && std::memcmp(e->name(), name, length) == 0) return EntryOfSibling(link);
+    if (e->name_length == length && std::memcmp(e->name(), name, length) == 0)
+      return EntryOfSibling(link);
   }
   return first ? EntryOfSibling(first) : nullptr;
 }
@@ -243,8 +245,10 @@ namespace {
 // sector by sector up to the image's end.
 bool InsideImage(const Entry* directory, uint32_t sector_count) {
   if (directory->size > uint64_t(sector_count) * kSectorSize) return false;
-  for (const Run* run = directory->last_run ? &directory->first_run : nullptr; run; run = run->next) {
-    if (run->start_sector != 0 && uint64_t(run->start_sector) + run->sector_count > sector_count) return false;
+  for (const Run* run = directory->last_run ? &directory->first_run : nullptr; run;
+       run = run->next) {
+    if (run->start_sector != 0 && uint64_t(run->start_sector) + run->sector_count > sector_count)
+      return false;
   }
   return true;
 }
@@ -255,7 +259,8 @@ bool LoopsBack(const Entry* directory) {
   uint32_t start = directory->last_run ? directory->first_run.start_sector : 0;
   if (start == 0) return false;
   for (const Entry* a = directory->parent; a; a = a->parent) {
-    if (a->volume == directory->volume && a->last_run && a->first_run.start_sector == start) return true;
+    if (a->volume == directory->volume && a->last_run && a->first_run.start_sector == start)
+      return true;
   }
   return false;
 }
@@ -441,8 +446,8 @@ int CompareStreamKey(const void* key, const rblink_t* node) {
 template <typename S>
 int CompareStreams(const rblink_t* a, const rblink_t* b) {
   auto* s = reinterpret_cast<const S*>(b);
-  StreamKey key{reinterpret_cast<const S*>(a)->directory_id, reinterpret_cast<const S*>(a)->stream_id,
-                false};
+  StreamKey key{reinterpret_cast<const S*>(a)->directory_id,
+                reinterpret_cast<const S*>(a)->stream_id, false};
   return CompareStreamKey<S>(&key, &s->link);
 }
 

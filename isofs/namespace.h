@@ -20,7 +20,8 @@ class Volume;
 inline constexpr uint32_t kSectorSize = 2048;
 
 // A volume's answer to GetInfo: its time and a heap copy of its label (empty when it has none).
-err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out, char16_t** label_out);
+err_t AnswerVolumeInfo(uint64_t time, const char16_t* label, uint64_t* time_out,
+                       char16_t** label_out);
 
 // A run of sectors of an entry's data. A run starting at sector 0 is a hole (zeros), except
 // for entries outside every volume, whose data really starts there.
@@ -37,7 +38,7 @@ struct Entry {
   Entry* parent;  // null for ".$media"; expansion checks the ancestors for loops
   Volume* volume;
   Run first_run;
-  Run* last_run;      // null while the entry has no run
+  Run* last_run;  // null while the entry has no run
   uint64_t file_index;
   uint64_t node_id;
   uint64_t lookup_count;

@@ -65,21 +65,24 @@ class TableData {
 
 err_t TableData::Gather(const uint8_t* entry) {
   uint64_t length = LoadLe64(entry + kEntryInformationLength);
-  if (length > kMaxTableBytes) return Reject(kErrBadFormat, "VAT: length %llu exceeds the bound", length);
+  if (length > kMaxTableBytes)
+    return Reject(kErrBadFormat, "VAT: length %llu exceeds the bound", length);
   const EntryLayout& layout = LayoutOf(entry);
   uint32_t ad_type = LoadLe16(entry + kIcbFlags) & 7;
   uint32_t ea_length = LoadLe32(entry + layout.ea_length);
   uint32_t ad_length = LoadLe32(entry + layout.ad_length);
   if (ea_length > kSectorSize - layout.area || ad_length > kSectorSize - layout.area - ea_length)
-    return Reject(kErrBadFormat, "VAT: attributes of %u and descriptors of %u bytes overrun its File Entry", ea_length,
-                  ad_length);
+    return Reject(kErrBadFormat,
+                  "VAT: attributes of %u and descriptors of %u bytes overrun its File Entry",
+                  ea_length, ad_length);
   length_ = uint32_t(length);
   data_ = Owned<uint8_t>::Array(length_);
   if (!data_) return kErrOutOfMemory;
   const uint8_t* area = entry + layout.area + ea_length;
   if (ad_type == kEmbedded) {
     if (length_ > ad_length)
-      return Reject(kErrBadFormat, "VAT: %u bytes exceed the %u embedded in its File Entry", length_, ad_length);
+      return Reject(kErrBadFormat, "VAT: %u bytes exceed the %u embedded in its File Entry",
+                    length_, ad_length);
     std::memcpy(data_.get(), area, length_);
     return kOk;
   }
@@ -88,9 +91,11 @@ err_t TableData::Gather(const uint8_t* entry) {
   for (uint32_t hops = 0; e == kOk && continues; ++hops) {
     if (hops == kMaxChainHops) return kErrStackOverflow;
     uint64_t sector = uint64_t(partition_.start) + next_block_;
-    if (e = media_->ReadImage(sector * kSectorSize, extent_sector_, kSectorSize); e != kOk) return e;
+    if (e = media_->ReadImage(sector * kSectorSize, extent_sector_, kSectorSize); e != kOk)
+      return e;
     if (TagOf(extent_sector_) != kTagAllocationExtent)
-      return Reject(kErrBadFormat, "VAT: sector %llu holds no allocation extent descriptor", sector);
+      return Reject(kErrBadFormat, "VAT: sector %llu holds no allocation extent descriptor",
+                    sector);
     uint32_t n = LoadLe32(extent_sector_ + kAedLength);
     if (n > kSectorSize - kAedDescriptors) n = kSectorSize - kAedDescriptors;
     continues = false;
@@ -102,8 +107,10 @@ err_t TableData::Gather(const uint8_t* entry) {
 }
 
 // Reads the recorded extents of a list into the data; a continuation is left in next_block_.
-err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_type, bool* continues) {
-  if (ad_type > kExtendedAd) return Reject(kErrBadFormat, "VAT: allocation descriptor type %u is unknown", ad_type);
+err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_type,
+                                 bool* continues) {
+  if (ad_type > kExtendedAd)
+    return Reject(kErrBadFormat, "VAT: allocation descriptor type %u is unknown", ad_type);
   uint32_t size = kAdSizes[ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
     const uint8_t* ad = area + at;
@@ -111,20 +118,24 @@ err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_ty
     uint32_t length = raw & kExtentLengthMask, kind = raw >> 30;
     if (length == 0) break;
     uint32_t block = LoadLe32(ad + (ad_type == kExtendedAd ? 12 : 4));
-    uint32_t reference = ad_type == kShortAd ? partition_.reference
-                                             : LoadLe16(ad + (ad_type == kExtendedAd ? 16 : kLongAdPartition));
+    uint32_t reference = ad_type == kShortAd
+                             ? partition_.reference
+                             : LoadLe16(ad + (ad_type == kExtendedAd ? 16 : kLongAdPartition));
     // The table lies in its physical partition; naming another one (the virtual partition
     // itself above all) would make it map through itself.
     if (reference != partition_.reference)
-      return Reject(kErrBadFormat, "VAT: extent in partition %u, not its own %u", reference, partition_.reference);
+      return Reject(kErrBadFormat, "VAT: extent in partition %u, not its own %u", reference,
+                    partition_.reference);
     if (block >= partition_.length)
-      return Reject(kErrBadFormat, "VAT: extent at block %u beyond the partition's %u", block, partition_.length);
+      return Reject(kErrBadFormat, "VAT: extent at block %u beyond the partition's %u", block,
+                    partition_.length);
     if (kind == kExtentContinues) {
       next_block_ = block;
       *continues = true;
       return kOk;
     }
-    if (kind != kExtentRecorded) return Reject(kErrBadFormat, "VAT: extent at block %u is not recorded", block);
+    if (kind != kExtentRecorded)
+      return Reject(kErrBadFormat, "VAT: extent at block %u is not recorded", block);
     if (err_t e = TakeExtent(block, length)) return e;
   }
   return kOk;
@@ -134,7 +145,8 @@ err_t TableData::TakeExtent(uint32_t block, uint32_t length) {
   uint64_t sectors = (uint64_t(length) + kSectorSize - 1) / kSectorSize;
   uint64_t first = uint64_t(partition_.start) + block;
   if (block + sectors > partition_.length || first + sectors > media_->sector_count())
-    return Reject(kErrBadFormat, "VAT: extent of %llu sectors at block %u runs past the partition", sectors, block);
+    return Reject(kErrBadFormat, "VAT: extent of %llu sectors at block %u runs past the partition",
+                  sectors, block);
   uint32_t take = length < length_ - filled_ ? length : length_ - filled_;
   if (take == 0) return kOk;
   if (err_t e = media_->ReadImage(first * kSectorSize, data_.get() + filled_, take)) return e;
@@ -143,8 +155,8 @@ err_t TableData::TakeExtent(uint32_t block, uint32_t length) {
 }
 
 // The entries of a gathered table, checked against the partition they point into.
-err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition& p, uint32_t sector_count,
-                  VirtualTable* table) {
+err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition& p,
+                  uint32_t sector_count, VirtualTable* table) {
   const uint8_t* data = d.data();
   uint32_t first, end = d.length();
   if (file_type == kFileTypeVirtualTable) {
@@ -152,16 +164,19 @@ err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition
     first = LoadLe16(data + kHeaderLength);
     if (first < kHeaderMinLength || first > end)
       return Reject(kErrBadFormat, "VAT: header length %u does not fit its %u bytes", first, end);
-    std::memcpy(table->volume_identifier, data + kHeaderIdentifier, sizeof table->volume_identifier);
+    std::memcpy(table->volume_identifier, data + kHeaderIdentifier,
+                sizeof table->volume_identifier);
   } else {
     if (end < kTrailerLength) return kNotATable;
     end -= kTrailerLength;
-    if (std::memcmp(data + end + kTrailerIdentifier, kTrailerName, sizeof kTrailerName - 1) != 0) return kNotATable;
+    if (std::memcmp(data + end + kTrailerIdentifier, kTrailerName, sizeof kTrailerName - 1) != 0)
+      return kNotATable;
     first = 0;
   }
   uint32_t count = (end - first) / 4;
   if (count > p.length || count > kMaxVirtualBlocks)
-    return Reject(kErrBadFormat, "VAT: %u entries exceed the partition's %u blocks", count, p.length);
+    return Reject(kErrBadFormat, "VAT: %u entries exceed the partition's %u blocks", count,
+                  p.length);
   Owned<uint32_t> blocks = Owned<uint32_t>::Array(count);
   if (!blocks) return kErrOutOfMemory;
   for (uint32_t i = 0; i < count; ++i) {
@@ -178,8 +193,8 @@ err_t TakeEntries(const TableData& d, uint8_t file_type, const PhysicalPartition
 
 // Loads the table whose File Entry is in `entry`; kNotATable for a file type 0 entry that
 // turns out not to be one.
-err_t LoadFrom(Media* media, const PhysicalPartition& p, const uint8_t* entry, uint8_t* extent_sector,
-               VirtualTable* table) {
+err_t LoadFrom(Media* media, const PhysicalPartition& p, const uint8_t* entry,
+               uint8_t* extent_sector, VirtualTable* table) {
   uint8_t file_type = entry[kIcbFileType];
   TableData data(media, p, extent_sector);
   err_t e = data.Gather(entry);
@@ -216,7 +231,8 @@ err_t LoadVirtualTable(Media* media, const PhysicalPartition& p, VirtualTable* t
     result = LoadFrom(media, p, sectors, sectors + kSectorSize, table);
     if (result != kNotATable) break;
   }
-  return result == kNotATable ? Reject(kErrBadFormat, "VAT: none among the last recorded sectors") : result;
+  return result == kNotATable ? Reject(kErrBadFormat, "VAT: none among the last recorded sectors")
+                              : result;
 }
 
 void FreeVirtualTable(VirtualTable* table) {

@@ -141,8 +141,8 @@ class UdfExpandWorkState final : public ExpandWorkState {
   uint32_t icb_length = 0;
   uint32_t icb_sector = 0;
   uint32_t partition = 0;
-  uint32_t hops = 0;         // indirect entries and allocation extents followed so far
-  bool attributes = false;   // reading the extended attributes, not the File Entry
+  uint32_t hops = 0;        // indirect entries and allocation extents followed so far
+  bool attributes = false;  // reading the extended attributes, not the File Entry
 
  private:
   ~UdfExpandWorkState() = default;
@@ -227,18 +227,21 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
                                                             : partition_count_ && virtual_[0]);
   if (!by_block) {
     uint32_t sector = recorded ? Map(partition, block) : 0;
-    if (sector == kUnmapped) return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block);
+    if (sector == kUnmapped)
+      return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block);
     return media_->AppendRun(e, sector, sectors);
   }
   // Each virtual block holds data of one file, so mapping many times more blocks than the
   // table has means extents that overlap on purpose: the work stays bounded.
   if (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count)
-    return Reject(kErrBadFormat, "extent of %u sectors at virtual block %u exceeds the VAT", sectors, block);
+    return Reject(kErrBadFormat, "extent of %u sectors at virtual block %u exceeds the VAT",
+                  sectors, block);
   virtual_budget_ -= sectors;
   Run* run = nullptr;
   for (uint32_t i = 0; i < sectors; ++i) {
     uint32_t sector = Map(partition, block + i);
-    if (sector == kUnmapped) return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block + i);
+    if (sector == kUnmapped)
+      return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block + i);
     if (run && run->start_sector + run->sector_count == sector) {
       ++run->sector_count;
       continue;
@@ -260,7 +263,8 @@ err_t UdfVolume::QueueIcb(Entry* entry, const uint8_t* long_ad) {
   uint32_t sector = Map(partition, LoadLe32(long_ad + kLongAdBlock));
   if (sector == kUnmapped) {
     entry->damage = kErrBadFormat;
-    return Reject(kErrBadFormat, "ICB at virtual block %u is not mapped", LoadLe32(long_ad + kLongAdBlock));
+    return Reject(kErrBadFormat, "ICB at virtual block %u is not mapped",
+                  LoadLe32(long_ad + kLongAdBlock));
   }
   auto* item = HeapNew<UdfExpandWorkState>(entry);
   if (!item) return kErrOutOfMemory;
@@ -295,7 +299,8 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
     if (stream.consumed() == directory->size) return kOk;  // the last descriptor is read
     err_t e = stream.Read(fid, sizeof fid, &position);
     if (e == kOk && TagOf(fid) != kTagFileIdentifier)
-      e = Reject(kErrBadFormat, "directory byte %llu: no file identifier descriptor", stream.consumed() - sizeof fid);
+      e = Reject(kErrBadFormat, "directory byte %llu: no file identifier descriptor",
+                 stream.consumed() - sizeof fid);
     uint32_t id_length = fid[kFidIdentifierLength];
     if (e == kOk) e = stream.Skip(LoadLe16(fid + kFidImplementationUseLength));
     if (e == kOk) e = stream.Read(identifier, id_length);
@@ -304,7 +309,8 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
       err_t align = stream.Align(4);
       if (align != kErrHandleEof || stream.consumed() < directory->size) e = align;
     }
-    if (e == kErrHandleEof) return Reject(kErrBadFormat, "directory byte %llu: descriptor cut short", stream.consumed());
+    if (e == kErrHandleEof)
+      return Reject(kErrBadFormat, "directory byte %llu: descriptor cut short", stream.consumed());
     if (e != kOk) return e;
     uint8_t characteristics = fid[kFidCharacteristics];
     if ((characteristics & kFidParent) || id_length == 0) continue;
@@ -312,7 +318,8 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
     if (length == 0) continue;
     Entry* child;
     uint8_t type = characteristics & kFidDirectory ? kSeTypeDirectory : kSeTypeFile;
-    if (err_t error = media_->AddChild(directory, this, name, length, length, position + 1, type, &child))
+    if (err_t error =
+            media_->AddChild(directory, this, name, length, length, position + 1, type, &child))
       return error;
     // A child whose ICB maps nowhere is marked unsound: listing or reading it fails.
     err_t error = QueueIcb(child, fid + kFidIcb);
@@ -331,7 +338,8 @@ void UdfVolume::ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n) {
     if (length >= kEaFileTimesMinLength && type == kEaFileTimesType && subtype == 1) {
       if (at + 32 > n) return;
       // Data length, existence bits, then the first time: the creation time when bit 0 is set.
-      if (LoadLe32(a + 12) > 11 && (LoadLe32(a + 16) & 1)) entry->creation_time = UdfTimestamp(a + 20);
+      if (LoadLe32(a + 12) > 11 && (LoadLe32(a + 16) & 1))
+        entry->creation_time = UdfTimestamp(a + 20);
     }
     at += length < 12 ? 12 : length;
   }
@@ -394,8 +402,14 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
   uint8_t file_type = f[kIcbFileType];
   e->type = file_type == kFileTypeDirectory ? kSeTypeDirectory : kSeTypeFile;
   switch (file_type) {
-    case 0: case 4: case 5: case 249: break;
-    case kFileTypeSymlink: e->attributes |= 0x06; break;
+    case 0:
+    case 4:
+    case 5:
+    case 249:
+      break;
+    case kFileTypeSymlink:
+      e->attributes |= 0x06;
+      break;
     default:
       e->attributes |= 0x06;
       if (file_type != 250 && file_type != 251) ad_length = 0;
@@ -407,13 +421,15 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
     if (ea_length && !e->creation_time) {
       const uint8_t* ea = f + layout.area;
       uint32_t n = ea_length;
-      if (n > 27 && TagOf(ea) == kTagExtendedAttributeHeader) ea += kEaHeaderBytes, n -= kEaHeaderBytes;
+      if (n > 27 && TagOf(ea) == kTagExtendedAttributeHeader)
+        ea += kEaHeaderBytes, n -= kEaHeaderBytes;
       ParseAttributes(e, ea, n);
     }
     uint32_t area = layout.area + ea_length;
     if (ad_length >= 1 && ad_length < kSectorSize && area + ad_length <= kSectorSize) {
       if (item->ad_type == kEmbedded) {
-        if (e->size == 0 && !e->last_run && e->data_offset == 0 && media_->AppendRun(e, sector, 1) == kOk) {
+        if (e->size == 0 && !e->last_run && e->data_offset == 0 &&
+            media_->AppendRun(e, sector, 1) == kOk) {
           e->size = ad_length;
           e->data_offset = uint16_t(area);
         }
@@ -649,7 +665,8 @@ err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* length
                                   q->map_partition[physical] != q->map_partition[i]))
       ++physical;
     if (physical == q->maps)
-      return Reject(kErrBadFormat, "partition map %u: virtual map of partition %u without a physical one", i,
+      return Reject(kErrBadFormat,
+                    "partition map %u: virtual map of partition %u without a physical one", i,
                     q->map_partition[i]);
     PhysicalPartition beneath{start_[physical], lengths[physical], physical};
     if (!table_.loaded) {
@@ -657,7 +674,8 @@ err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* length
       virtual_budget_ = 4ull * table_.count + 65536;
       table_partition_ = q->map_partition[i];
     } else if (table_partition_ != q->map_partition[i]) {
-      return Reject(kErrBadFormat, "partition map %u: a second VAT partition", i);  // one table serves one
+      return Reject(kErrBadFormat, "partition map %u: a second VAT partition",
+                    i);  // one table serves one
     }
     virtual_[i] = true;
   }
@@ -704,9 +722,12 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
 
   if (!q->have_file_set) return Reject(kErrBadFormat, "no usable logical volume descriptor");
   uint32_t fsd = Map(q->file_set_partition, q->file_set_block);
-  if (fsd == kUnmapped) return Reject(kErrBadFormat, "file set descriptor at block %u is not mapped", q->file_set_block);
+  if (fsd == kUnmapped)
+    return Reject(kErrBadFormat, "file set descriptor at block %u is not mapped",
+                  q->file_set_block);
   if (err_t e = media_->ReadImage(uint64_t(fsd) * kSectorSize, scratch, 512)) return e;
-  if (TagOf(scratch) != kTagFileSet) return Reject(kErrBadFormat, "sector %u holds no file set descriptor", fsd);
+  if (TagOf(scratch) != kTagFileSet)
+    return Reject(kErrBadFormat, "sector %u holds no file set descriptor", fsd);
   TakeDstring(scratch + kFsdLogicalVolumeIdentifier, 128, q->label);
   TakeDstring(scratch + kFsdFileSetIdentifier, 32, q->label);
   q->time = UdfTimestamp(scratch + kFsdRecordingTime);
@@ -717,7 +738,8 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   const uint8_t* icb = scratch + kFsdRootIcb;
   uint32_t root_sector = Map(LoadLe16(icb + kLongAdPartition), LoadLe32(icb + kLongAdBlock));
   if (root_sector == kUnmapped)
-    return Reject(kErrBadFormat, "root ICB at block %u is not mapped", LoadLe32(icb + kLongAdBlock));
+    return Reject(kErrBadFormat, "root ICB at block %u is not mapped",
+                  LoadLe32(icb + kLongAdBlock));
   Entry* root;
   if (err_t e = media_->AddChild(media_->media_directory(), this, "udf", 3, 3,
                                  uint64_t(root_sector) * kSectorSize + 1, kSeTypeDirectory, &root))

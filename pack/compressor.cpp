@@ -22,7 +22,8 @@ class DeflateCompressor final : public BlockCompressor {
     if (ready_) deflateEnd(&stream_);
     delete this;
   }
-  err_t Compress(const void* src, uint32_t length, void* dst, uint32_t capacity, uint32_t* written) override {
+  err_t Compress(const void* src, uint32_t length, void* dst, uint32_t capacity,
+                 uint32_t* written) override {
     *written = 0;
     deflateReset(&stream_);
     stream_.next_in = static_cast<Bytef*>(const_cast<void*>(src));
@@ -30,7 +31,8 @@ class DeflateCompressor final : public BlockCompressor {
     stream_.next_out = static_cast<Bytef*>(dst);
     stream_.avail_out = capacity;
     int ret = deflate(&stream_, Z_FINISH);
-    if (ret != Z_STREAM_END) return ret == Z_OK || ret == Z_BUF_ERROR ? kErrHandleDiskFull : kErrGenFailure;
+    if (ret != Z_STREAM_END)
+      return ret == Z_OK || ret == Z_BUF_ERROR ? kErrHandleDiskFull : kErrGenFailure;
     *written = capacity - stream_.avail_out;
     return kOk;
   }
@@ -52,7 +54,8 @@ class LzmaCompressor final : public BlockCompressor {
   }
   // A fresh encoder per block (liblzma keeps its buffers between inits); no end marker, so
   // the stream ends exactly where the block's bytes do.
-  err_t Compress(const void* src, uint32_t length, void* dst, uint32_t capacity, uint32_t* written) override {
+  err_t Compress(const void* src, uint32_t length, void* dst, uint32_t capacity,
+                 uint32_t* written) override {
     *written = 0;
     lzma_ret ret = lzma_raw_encoder(&stream_, filters_);
     if (ret != LZMA_OK) return ret == LZMA_MEM_ERROR ? kErrOutOfMemory : kErrGenFailure;
@@ -83,7 +86,8 @@ uint8_t LzmaPropertiesForLevel(uint32_t level) {
   return static_cast<uint8_t>((options.pb * 5 + options.lp) * 9 + options.lc);
 }
 
-err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size, BlockCompressor** out) {
+err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size,
+                            BlockCompressor** out) {
   *out = nullptr;
   if (method == kDeflate) {
     if (level < 1 || level > 9) return kErrInvalidParameter;

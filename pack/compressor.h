@@ -25,7 +25,8 @@ class BlockCompressor {
 // `method` is a compression method byte (kDeflate, kLzma); `level` 0-9 (deflate 1-9); the LZMA
 // dictionary never exceeds the block size. kErrInvalidParameter for a method or level out of range,
 // kErrOutOfMemory when memory runs out.
-err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size, BlockCompressor** out);
+err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size,
+                            BlockCompressor** out);
 
 // The LZMA properties byte the LZMA compressor writes for this level.
 uint8_t LzmaPropertiesForLevel(uint32_t level);

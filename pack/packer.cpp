@@ -49,7 +49,8 @@ class Worker {
   err_t Init() {
     if (err_t e = CreateHasher(options_.hash, &hasher_)) return e;
     if (options_.compression == kStored) return kOk;
-    return CreateBlockCompressor(options_.compression, options_.level, options_.block_size, &compressor_);
+    return CreateBlockCompressor(options_.compression, options_.level, options_.block_size,
+                                 &compressor_);
   }
 
   void Process(Job* job) {
@@ -81,7 +82,8 @@ class Worker {
     }
     job->output.resize(size);
     uint32_t written = 0;
-    err_t e = compressor_->Compress(job->input.data(), size, job->output.data(), size - kGrain, &written);
+    err_t e =
+        compressor_->Compress(job->input.data(), size, job->output.data(), size - kGrain, &written);
     if (e == kErrHandleDiskFull) return;
     if (e) {
       job->error = e;
@@ -119,7 +121,8 @@ class Pipeline {
       if (err_t e = workers_.back()->Init()) return e;
     }
     for (auto& job : jobs_) job.input.resize(options_.block_size);
-    for (uint32_t i = 0; i < options_.threads; ++i) threads_.emplace_back(&Pipeline::Run, this, workers_[i].get());
+    for (uint32_t i = 0; i < options_.threads; ++i)
+      threads_.emplace_back(&Pipeline::Run, this, workers_[i].get());
     return kOk;
   }
 
@@ -234,7 +237,8 @@ class PartWriter {
     return Put(header, kPartHeaderSize);
   }
 
-  void MakeHeader(uint8_t* h, uint32_t n, const uint8_t* image_id, const uint8_t* part_set_id) const {
+  void MakeHeader(uint8_t* h, uint32_t n, const uint8_t* image_id,
+                  const uint8_t* part_set_id) const {
     std::memset(h, 0, kPartHeaderSize);
     std::memcpy(h + kMagic, kPartMagic, 4);
     std::memcpy(h + kFormatA, kFormatBytes, sizeof kFormatBytes);
@@ -261,11 +265,14 @@ class PartWriter {
 
 err_t CheckOptions(const PackOptions& o, uint64_t image_size) {
   bool ok = image_size > 0 && IsAligned(o.block_size) && o.block_size >= kMinBlockSize &&
-            o.block_size <= kMaxBlockSize && (o.hash == kHashNone || o.hash == kHashCrc32 || o.hash == kHashSha256) &&
-            (o.split_size == 0 || o.split_size >= kMinSplitSize) && o.threads >= 1 && o.threads <= 256 &&
-            (image_size - 1) / o.block_size + 1 < 0xFFFFFFFFull;
+            o.block_size <= kMaxBlockSize &&
+            (o.hash == kHashNone || o.hash == kHashCrc32 || o.hash == kHashSha256) &&
+            (o.split_size == 0 || o.split_size >= kMinSplitSize) && o.threads >= 1 &&
+            o.threads <= 256 && (image_size - 1) / o.block_size + 1 < 0xFFFFFFFFull;
   if (o.compression == kStored) return ok ? kOk : kErrInvalidParameter;
-  bool level_ok = o.compression == kLzma ? o.level <= 9 : o.compression == kDeflate && o.level >= 1 && o.level <= 9;
+  bool level_ok = o.compression == kLzma
+                      ? o.level <= 9
+                      : o.compression == kDeflate && o.level >= 1 && o.level <= 9;
   return ok && level_ok ? kOk : kErrInvalidParameter;
 }
 
@@ -283,7 +290,8 @@ std::vector<uint8_t> PatchTable(const PackOptions& o) {
   return table;
 }
 
-void Sha256Prefix(const std::vector<const void*>& pieces, const std::vector<size_t>& sizes, uint8_t* out16) {
+void Sha256Prefix(const std::vector<const void*>& pieces, const std::vector<size_t>& sizes,
+                  uint8_t* out16) {
   Sha256State s;
   Sha256Init(&s);
   for (size_t i = 0; i < pieces.size(); ++i) Sha256Update(&s, pieces[i], sizes[i]);
@@ -294,12 +302,13 @@ void Sha256Prefix(const std::vector<const void*>& pieces, const std::vector<size
 
 }  // namespace
 
-err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, const PackOptions& options,
-                    PackResult* result) {
+err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output,
+                    const PackOptions& options, PackResult* result) {
   *result = {};
   if (err_t e = CheckOptions(options, image_size)) return e;
   for (uint32_t i = 0; i < options.patch_count; ++i)
-    if (options.patches[i].length == 0 || options.patches[i].offset + options.patches[i].length < options.patches[i].offset)
+    if (options.patches[i].length == 0 ||
+        options.patches[i].offset + options.patches[i].length < options.patches[i].offset)
       return kErrInvalidParameter;
 
   const uint32_t bs = options.block_size;
@@ -331,16 +340,20 @@ err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, c
       e = job->error;
       if (!e) e = parts.Stream(job->stored, job->stored_size);
       if (!e) {
-        if (digest_length) std::memcpy(&hashes[next_write * digest_length], job->digest, digest_length);
+        if (digest_length)
+          std::memcpy(&hashes[next_write * digest_length], job->digest, digest_length);
         if (compressed) StoreLe32(&sizes[next_write * 4], job->stored_size);
-        std::memcpy(&raw_digests[next_write * kSha256DigestSize], job->raw_digest, kSha256DigestSize);
+        std::memcpy(&raw_digests[next_write * kSha256DigestSize], job->raw_digest,
+                    kSha256DigestSize);
         result->stored_bytes += job->stored_size;
         result->zero_blocks += job->stored_size == 0;
         result->raw_blocks += compressed && job->stored_size == bs;
       }
       pipeline.Release(job);
       ++next_write;
-      if (!e && options.progress) options.progress(options.progress_context, std::min(next_write * bs, image_size), image_size);
+      if (!e && options.progress)
+        options.progress(options.progress_context, std::min(next_write * bs, image_size),
+                         image_size);
     }
   }
   std::vector<uint8_t> patches = PatchTable(options);
@@ -354,10 +367,12 @@ err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, c
     StoreLe32(trailer + kLastBlockSize, static_cast<uint32_t>(image_size - (count - 1) * bs));
     StoreLe32(trailer + kPatchTableSize, static_cast<uint32_t>(patches.size()));
     trailer[kCompressionMethod] = options.compression;
-    if (options.compression == kLzma) trailer[kLzmaProperties] = LzmaPropertiesForLevel(options.level);
+    if (options.compression == kLzma)
+      trailer[kLzmaProperties] = LzmaPropertiesForLevel(options.level);
     // The ids follow from the content and the options.
     Sha256Prefix({raw_digests.data(), trailer + kHashMethod, patches.data()},
-                 {raw_digests.size(), kTableDigest - kHashMethod, patches.size()}, result->image_id);
+                 {raw_digests.size(), kTableDigest - kHashMethod, patches.size()},
+                 result->image_id);
     std::memcpy(trailer + kImageId, result->image_id, kIdSize);
     uint8_t split[8];
     StoreLe64(split, options.split_size);
@@ -387,7 +402,8 @@ err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, c
       StoreLe32(locator + kCrc, Crc32(0, locator + kCrcFrom, kLocatorSize - kCrcFrom));
       tail_size += kLocatorSize;
     }
-    if (!(e = parts.Stream(hashes.data(), hashes.size())) && !(e = parts.Stream(sizes.data(), sizes.size())) &&
+    if (!(e = parts.Stream(hashes.data(), hashes.size())) &&
+        !(e = parts.Stream(sizes.data(), sizes.size())) &&
         !(e = parts.Stream(patches.data(), patches.size())) && !(e = parts.Tail(tail, tail_size)))
       e = parts.SealHeaders(result->image_id, part_set_id);
   }

@@ -70,7 +70,7 @@ struct PackResult {
 
 // kErrInvalidParameter for options out of range or an empty image; otherwise the first error of the
 // input, the output or a compressor.
-err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output, const PackOptions& options,
-                    PackResult* result);
+err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output,
+                    const PackOptions& options, PackResult* result);
 
 }  // namespace ciso

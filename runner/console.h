@@ -2,8 +2,9 @@
 // closing the console, log-off and shut-down (on Linux SIGINT, SIGHUP and SIGTERM) trigger the
 // process-wide interrupt pin instead of ending the runner, which goes on waiting for its child
 // (the child, sharing the console, gets the event itself). Before the child has started, the
-// pin stops the verify and the extraction, and the runner cleans up without starting it. A Windows process without a console
-// gets a hidden signal window, so a close request or the end of the session reaches it too.
+// pin stops the verify and the extraction, and the runner cleans up without starting it. A Windows
+// process without a console gets a hidden signal window, so a close request or the end of the
+// session reaches it too.
 #pragma once
 #include <cstdint>
 

@@ -8,7 +8,8 @@ namespace {
 
 size_t StringBytes(const char16_t* text) {
   size_t units = 0;
-  if (text) while (text[units]) ++units;
+  if (text)
+    while (text[units]) ++units;
   return (units + 1) * sizeof(char16_t);
 }
 

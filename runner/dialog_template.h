@@ -24,18 +24,18 @@ inline constexpr char16_t kDialogFontFace[] = u"MS Shell Dlg 2";
 
 // Header: fixed fields, then menu, window class and title as NUL-terminated UTF-16 strings,
 // then the font block (points, weight, italic, character set, face name).
-inline constexpr size_t kDlgVersion = 0;      // 16 bits: 1
-inline constexpr size_t kDlgSignature = 2;    // 16 bits: 0xFFFF
-inline constexpr size_t kDlgHelpId = 4;       // 32 bits
-inline constexpr size_t kDlgExStyle = 8;      // 32 bits
-inline constexpr size_t kDlgStyle = 12;       // 32 bits
-inline constexpr size_t kDlgItemCount = 16;   // 16 bits
-inline constexpr size_t kDlgX = 18;           // 16 bits each: x, y, width, height
+inline constexpr size_t kDlgVersion = 0;     // 16 bits: 1
+inline constexpr size_t kDlgSignature = 2;   // 16 bits: 0xFFFF
+inline constexpr size_t kDlgHelpId = 4;      // 32 bits
+inline constexpr size_t kDlgExStyle = 8;     // 32 bits
+inline constexpr size_t kDlgStyle = 12;      // 32 bits
+inline constexpr size_t kDlgItemCount = 16;  // 16 bits
+inline constexpr size_t kDlgX = 18;          // 16 bits each: x, y, width, height
 inline constexpr size_t kDlgY = 20;
 inline constexpr size_t kDlgWidth = 22;
 inline constexpr size_t kDlgHeight = 24;
-inline constexpr size_t kDlgStrings = 26;     // menu, class, title
-inline constexpr size_t kDlgFontPoints = 0;   // from the end of the title
+inline constexpr size_t kDlgStrings = 26;    // menu, class, title
+inline constexpr size_t kDlgFontPoints = 0;  // from the end of the title
 inline constexpr size_t kDlgFontWeight = 2;
 inline constexpr size_t kDlgFontItalic = 4;   // 8 bits
 inline constexpr size_t kDlgFontCharset = 5;  // 8 bits
@@ -46,10 +46,10 @@ inline constexpr uint16_t kDlgSignatureValue = 0xFFFF;
 
 // Item: fixed fields, then class name and text as NUL-terminated UTF-16 strings, then a 16-bit
 // count of creation data bytes (always 0 here).
-inline constexpr size_t kItemHelpId = 0;    // 32 bits
-inline constexpr size_t kItemExStyle = 4;   // 32 bits
-inline constexpr size_t kItemStyle = 8;     // 32 bits
-inline constexpr size_t kItemX = 12;        // 16 bits each: x, y, width, height
+inline constexpr size_t kItemHelpId = 0;   // 32 bits
+inline constexpr size_t kItemExStyle = 4;  // 32 bits
+inline constexpr size_t kItemStyle = 8;    // 32 bits
+inline constexpr size_t kItemX = 12;       // 16 bits each: x, y, width, height
 inline constexpr size_t kItemY = 14;
 inline constexpr size_t kItemWidth = 16;
 inline constexpr size_t kItemHeight = 18;

@@ -262,7 +262,8 @@ class Extraction {
 
   err_t ExtractFile(file_handle_t parent, const char16_t* name, Extract::File* file) {
     err_t e = file->info.size > largest_file_ ? kErrBadFormat : kOk;
-    Owned<uint8_t> buffer = e == kOk ? Owned<uint8_t>::Array(kExtractCopyBufferSize) : Owned<uint8_t>();
+    Owned<uint8_t> buffer =
+        e == kOk ? Owned<uint8_t>::Array(kExtractCopyBufferSize) : Owned<uint8_t>();
     if (e == kOk && !buffer) e = kErrOutOfMemory;
     file_handle_t handle = kNoHandle;
     if (e == kOk) e = create_file_at(&handle, parent, name);
@@ -286,7 +287,8 @@ class Extraction {
     for (uint64_t position = 0; position < size;) {
       if (StopRequested()) return kErrCancelled;
       uint64_t left = size - position;
-      uint32_t length = left < kExtractCopyBufferSize ? static_cast<uint32_t>(left) : kExtractCopyBufferSize;
+      uint32_t length =
+          left < kExtractCopyBufferSize ? static_cast<uint32_t>(left) : kExtractCopyBufferSize;
       uint32_t count = 0;
       if (err_t e = volume_->Read(file->node_id, position, buffer, length, &count)) return e;
       if (count < length) std::memset(buffer + count, 0, length - count);
@@ -315,7 +317,9 @@ bool IsSeparatorOrColon(char16_t c) { return c == u'\\' || c == u'/' || c == u':
 
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
 
-bool IsPortDigit(char16_t c) { return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; }
+bool IsPortDigit(char16_t c) {
+  return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
+}
 
 // CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 (superscript 1-3 too), alone or before spaces or
 // an extension: the Win32 layer opens the device, whatever folder the name is in.

@@ -47,7 +47,7 @@ struct PeImage {
   Bytes file;
   size_t sections = 0;
   uint32_t section_count = 0;
-  size_t rsrc = 0;        // file offset of the resource directory
+  size_t rsrc = 0;  // file offset of the resource directory
   uint32_t rsrc_size = 0;
 
   // File offset of `length` bytes at `rva`, when they lie in one section's file data.
@@ -72,17 +72,20 @@ struct PeImage {
 };
 
 err_t OpenPe(Bytes file, PeImage* pe) {
-  if (!file.Has(0, kDosLfanew + 4) || file.data[0] != 'M' || file.data[1] != 'Z') return kErrBadFormat;
+  if (!file.Has(0, kDosLfanew + 4) || file.data[0] != 'M' || file.data[1] != 'Z')
+    return kErrBadFormat;
   uint64_t nt = LoadLe32(file.data + kDosLfanew);
-  if (!file.Has(nt, kPeSignatureSize + kCoffHeaderSize) || std::memcmp(file.data + nt, "PE\0\0", 4) != 0)
+  if (!file.Has(nt, kPeSignatureSize + kCoffHeaderSize) ||
+      std::memcmp(file.data + nt, "PE\0\0", 4) != 0)
     return kErrBadFormat;
   const uint8_t* coff = file.data + nt + kPeSignatureSize;
   uint64_t opt = nt + kPeSignatureSize + kCoffHeaderSize;
   uint16_t opt_size = LoadLe16(coff + kCoffSizeOfOptionalHeader);
   if (!file.Has(opt, opt_size) || opt_size < 2) return kErrBadFormat;
   uint16_t magic = LoadLe16(file.data + opt + kOptMagic);
-  size_t count_at = magic == kOptMagicPe32 ? kOptRvaCountPe32
-                    : magic == kOptMagicPe32Plus ? kOptRvaCountPe32Plus : 0;
+  size_t count_at = magic == kOptMagicPe32       ? kOptRvaCountPe32
+                    : magic == kOptMagicPe32Plus ? kOptRvaCountPe32Plus
+                                                 : 0;
   if (count_at == 0 || opt_size < count_at + 4) return kErrBadFormat;
   uint32_t dir_count = LoadLe32(file.data + opt + count_at);
   size_t dir_at = count_at + 4 + kDataDirectoryResource * kDataDirectoryEntrySize;
@@ -93,7 +96,8 @@ err_t OpenPe(Bytes file, PeImage* pe) {
   pe->file = file;
   pe->sections = size_t(opt + opt_size);
   pe->section_count = LoadLe16(coff + kCoffNumberOfSections);
-  if (!file.Has(pe->sections, uint64_t(pe->section_count) * kSectionHeaderSize)) return kErrBadFormat;
+  if (!file.Has(pe->sections, uint64_t(pe->section_count) * kSectionHeaderSize))
+    return kErrBadFormat;
   if (rsrc_rva == 0 || pe->rsrc_size == 0) return kErrResourceTypeNotFound;
   if (!pe->RvaToOffset(rsrc_rva, pe->rsrc_size, &pe->rsrc)) return kErrBadFormat;
   return kOk;
@@ -108,7 +112,8 @@ bool PeNameMatches(const PeImage& pe, uint32_t offset, const char16_t* want) {
   uint16_t length = LoadLe16(s);
   if (!pe.InDirectory(offset + 2, uint32_t(length) * 2)) return false;
   for (uint16_t i = 0; i < length; ++i)
-    if (!want[i] || AsciiUpper(char16_t(LoadLe16(s + 2 + 2 * i))) != AsciiUpper(want[i])) return false;
+    if (!want[i] || AsciiUpper(char16_t(LoadLe16(s + 2 + 2 * i))) != AsciiUpper(want[i]))
+      return false;
   return want[length] == 0;
 }
 
@@ -190,7 +195,8 @@ err_t FindElfSection(Bytes file, const ElfLayout& l, const char* want, ElfSectio
     return kErrBadFormat;
   auto header = [&](uint16_t i) { return file.data + shoff + uint64_t(i) * entsize; };
   auto range = [&](uint16_t i) {
-    return ElfSection{LoadWord(header(i) + l.sh_offset, l.wide), LoadWord(header(i) + l.sh_size, l.wide)};
+    return ElfSection{LoadWord(header(i) + l.sh_offset, l.wide),
+                      LoadWord(header(i) + l.sh_size, l.wide)};
   };
   ElfSection names = range(strndx);
   if (!file.Has(names.offset, names.size)) return kErrBadFormat;
@@ -200,7 +206,8 @@ err_t FindElfSection(Bytes file, const ElfLayout& l, const char* want, ElfSectio
     if (name > names.size || names.size - name < want_size) continue;
     if (std::memcmp(file.data + names.offset + name, want, want_size) != 0) continue;
     ElfSection s = range(i);
-    if (LoadLe32(header(i) + l.sh_type) == kShtNobits || !file.Has(s.offset, s.size)) return kErrBadFormat;
+    if (LoadLe32(header(i) + l.sh_type) == kShtNobits || !file.Has(s.offset, s.size))
+      return kErrBadFormat;
     *found = s;
     return kOk;
   }
@@ -236,7 +243,10 @@ err_t locate_file_resource(const uint8_t* file, size_t size, const char16_t* typ
   err_t e = kErrBadFormat;
   if (size >= 2 && file[0] == 'M' && file[1] == 'Z') {
     e = LocatePe(bytes, type, name, &at, &found);
-  } else if (size >= 16 && std::memcmp(file, "\x7F" "ELF", 4) == 0) {
+  } else if (size >= 16 && std::memcmp(file,
+                                       "\x7F"
+                                       "ELF",
+                                       4) == 0) {
     e = LocateElf(bytes, type, name, &at, &found);
   }
   if (e != kOk) return e;

@@ -1,6 +1,5 @@
 #include "runner/process.h"
 
-
 #include "base/folders.h"
 #include "base/text.h"
 #include "runner/process_os.h"
@@ -394,17 +393,16 @@ uint32_t WaitExit(process_t* process) {
 }
 
 constexpr process_i kChildProcessTable = {
-    AddRef,  Release,  SetNoWindow, SetEnvironment, SetEnvironmentVariable,
-    SetDirectory, SetStdin, SetStdout, SetStderr, SetLogon,
-    Launch,  ChildId,  Kill,        WaitFor,        WaitExit,
+    AddRef,       Release,  SetNoWindow, SetEnvironment, SetEnvironmentVariable,
+    SetDirectory, SetStdin, SetStdout,   SetStderr,      SetLogon,
+    Launch,       ChildId,  Kill,        WaitFor,        WaitExit,
 };
 
 }  // namespace
 
 // ---- Public pieces ----
 
-char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv,
-                             const char16_t* program) {
+char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv, const char16_t* program) {
   if (!argv) argv = kNoArguments;
   return MakeLine(pool, [&](LineWriter& line) { WriteCommandLine(line, argv, program); });
 }
@@ -426,18 +424,16 @@ bool is_batch_file(const char16_t* program) {
          AsciiCompareNoCase(dot + 1, 3, u"cmd", 3) == 0;
 }
 
-err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter,
-                               const char16_t* program, const char16_t* const* argv,
-                               char16_t** line) {
+err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter, const char16_t* program,
+                               const char16_t* const* argv, char16_t** line) {
   *line = nullptr;
   if (!argv) argv = kNoArguments;
   if (HasBatchSpecial(program)) return kErrInvalidParameter;
   for (size_t i = 1; argv[0] && argv[i]; ++i) {
     if (HasBatchSpecial(argv[i])) return kErrInvalidParameter;
   }
-  *line = MakeLine(pool, [&](LineWriter& writer) {
-    WriteBatchLine(writer, interpreter, program, argv);
-  });
+  *line = MakeLine(pool,
+                   [&](LineWriter& writer) { WriteBatchLine(writer, interpreter, program, argv); });
   return *line ? kOk : kErrOutOfMemory;
 }
 

@@ -37,8 +37,7 @@ struct process_i {
   void (*set_environment)(process_t* process, const char16_t* const* strings);
   // Sets one variable (name and value, or NAME=value and null) in the child's environment,
   // starting from a copy of this process's own; an empty value removes it.
-  void (*set_environment_variable)(process_t* process, const char16_t* name,
-                                   const char16_t* value);
+  void (*set_environment_variable)(process_t* process, const char16_t* name, const char16_t* value);
   // The child's working directory; null or empty: this process's current directory.
   void (*set_directory)(process_t* process, const char16_t* path);
   // Standard handles for the child: a private duplicate of `handle` is kept; none (0 or -1 on
@@ -97,8 +96,7 @@ file_handle_t current_standard_handle(int stream);
 // The command line for an argument vector: each argument quoted so that the standard Windows
 // parser gives it back unchanged, joined with single spaces. `program`, when given, stands in
 // for argv[0]; argument 0 is always quoted. Null when the pool fails.
-char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv,
-                             const char16_t* program);
+char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv, const char16_t* program);
 
 // True when the system would run `program` (a path) through cmd.exe: a batch file, its
 // extension .bat or .cmd in any case. What the system ignores in a name is ignored here too
@@ -111,9 +109,8 @@ bool is_batch_file(const char16_t* program);
 // cmd.exe takes & | < > ^ ( ) and spaces literally; a quote, % or ! (which it acts on even there)
 // or a control character in an argument or the program's path gives kErrInvalidParameter. /d keeps
 // the registry's AutoRun commands out. kErrOutOfMemory when the pool fails.
-err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter,
-                               const char16_t* program, const char16_t* const* argv,
-                               char16_t** line);
+err_t build_batch_command_line(malloc_i* pool, const char16_t* interpreter, const char16_t* program,
+                               const char16_t* const* argv, char16_t** line);
 
 // An environment: NAME=value strings sorted by name with ASCII letters compared as upper case,
 // followed by a null entry. Names end at the first '=' after their first character, so the

@@ -12,7 +12,7 @@
 
 // The object behind a process_t from create_process (its table pointer comes first).
 struct child_process_t : process_t {
-  kd_mp_c pool;      // every string the object keeps
+  kd_mp_c pool;  // every string the object keeps
   std::atomic<uint32_t> references;
   std::atomic<uint32_t> holders;  // the memory goes when this drops to 0
   err_t error;                    // the first error recorded
@@ -43,8 +43,8 @@ char16_t os_search_path_separator();
 // `command_line` the quoted line with the program as argument 0. On success fills
 // process_handle and process_id. Unset standard handles may be filled in (with the null
 // device); the caller closes all three afterwards either way.
-err_t os_launch_child(child_process_t* child, const char16_t* program,
-                      const char16_t* const* argv, char16_t* command_line);
+err_t os_launch_child(child_process_t* child, const char16_t* program, const char16_t* const* argv,
+                      char16_t* command_line);
 
 // Something a wait can be woken by from another thread: set once, never reset.
 struct os_wake_t;

@@ -77,7 +77,8 @@ constexpr void put32(uint8_t* p, size_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 constexpr void put_name(uint8_t* p, const char* s, size_t max) {
-  for (size_t i = 0; i < max - 1 && s[i]; ++i) p[i] = uint8_t(s[i] >= 'a' && s[i] <= 'z' ? s[i] - 32 : s[i]);
+  for (size_t i = 0; i < max - 1 && s[i]; ++i)
+    p[i] = uint8_t(s[i] >= 'a' && s[i] <= 'z' ? s[i] - 32 : s[i]);
 }
 }  // namespace rsrc_detail
 
@@ -103,6 +104,6 @@ constexpr RsrcTableImage<Bytes> rsrc_build_table(const RsrcSpec (&specs)[N]) {
 
 // Defines a table from a constexpr array of RsrcSpec, placed in the resource section:
 //   ISORUN_RESOURCE_TABLE(kMyTable, kMySpecs);
-#define ISORUN_RESOURCE_TABLE(var, specs)                                          \
-  [[gnu::used, gnu::section("isorun_rsrc")]] constexpr auto var =                 \
+#define ISORUN_RESOURCE_TABLE(var, specs)                         \
+  [[gnu::used, gnu::section("isorun_rsrc")]] constexpr auto var = \
       rsrc_build_table<rsrc_table_bytes(specs)>(specs)

@@ -54,7 +54,8 @@ uint8_t* decode_lzma_blob(malloc_i* pool, const uint8_t* bytes, uint32_t size, u
   }
   auto* out = static_cast<uint8_t*>(pool->Allocate(size_t(declared) + kBlobPadding));
   size_t produced = 0;
-  if (out) e = decoder->Decode(bytes + kLzmaHeaderSize, size - kLzmaHeaderSize, out, declared, &produced);
+  if (out)
+    e = decoder->Decode(bytes + kLzmaHeaderSize, size - kLzmaHeaderSize, out, declared, &produced);
   decoder->Release();
   if (!out || e != kOk || produced != declared) return nullptr;
   std::memset(out + declared, 0, kBlobPadding);

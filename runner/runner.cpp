@@ -157,9 +157,10 @@ int MainSequence(Run& run) {
   if (Interrupted()) return StopInterrupted();
   if (e != kOk) {
     diag_write(u"error %i extracting media\n", int(e));
-    show_message_box(UserTextGet(&run.pool, kUtErrorExtractingTitle),
-                     UserTextGet2(&run.pool, kUtErrorExtractingMedia, display_path(&run.pool, run.module_path),
-                                  display_path(&run.pool, run.temp_dir)));
+    show_message_box(
+        UserTextGet(&run.pool, kUtErrorExtractingTitle),
+        UserTextGet2(&run.pool, kUtErrorExtractingMedia, display_path(&run.pool, run.module_path),
+                     display_path(&run.pool, run.temp_dir)));
     return kExitRunnerFailed;
   }
   return RunChild(run);

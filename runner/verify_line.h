@@ -28,6 +28,6 @@ class SeVerifyLine final : public SeVerifyRecord {
   UtOut* sink_;
   bool open_ = false;
   bool (*is_terminal_)();
-  bool drawn_ = false;          // something is on the screen
+  bool drawn_ = false;         // something is on the screen
   uint64_t last_draw_ms_ = 0;  // monotonic time of the last draw
 };

@@ -21,8 +21,9 @@ uint32_t VerifyBarPosition(uint64_t done, uint64_t total) {
 
 const char16_t* VerifyElapsedText(malloc_i* pool, int64_t elapsed) {
   kd_mp_c scratch;
-  const char16_t* text = TextFormatPool(pool, u"%s  %s", UserTextGet(&scratch, kUtVerifyElapsedTime),
-                                        FormatElapsedTime(&scratch, elapsed));
+  const char16_t* text =
+      TextFormatPool(pool, u"%s  %s", UserTextGet(&scratch, kUtVerifyElapsedTime),
+                     FormatElapsedTime(&scratch, elapsed));
   return text ? text : kUserTextError;
 }
 

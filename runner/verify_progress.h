@@ -1,7 +1,8 @@
 // The runner's verify progress object: the SeVerifyProgress sink that the media's verify pass
 // reports to, with its shared state (bytes done, bytes in total, the stop request) under a light
 // lock, and what a progress view shows of it. The view itself is the platform's: the verify
-// dialog window on Windows (runner/win32/dialog/verify_dialog.h), a one-line bar on a Linux terminal.
+// dialog window on Windows (runner/win32/dialog/verify_dialog.h), a one-line bar on a Linux
+// terminal.
 //
 // The verify runs on one thread and the view may run on another; each side holds the lock only
 // to copy the fields. A view decides by itself when to appear: not before one second, and for a
@@ -33,10 +34,10 @@ const char16_t* VerifyElapsedText(malloc_i* pool, int64_t elapsed);
 
 // What a view shows at one tick.
 struct VerifyFrame {
-  bool show_now;              // the view appears with this frame
-  bool visible;               // the view is (now) visible
-  uint32_t position;          // 0 .. kVerifyBarRange
-  const char16_t* elapsed;    // VerifyElapsedText
+  bool show_now;            // the view appears with this frame
+  bool visible;             // the view is (now) visible
+  uint32_t position;        // 0 .. kVerifyBarRange
+  const char16_t* elapsed;  // VerifyElapsedText
 };
 
 class SeVerifyRecord : public SeVerifyProgress {

@@ -100,7 +100,9 @@ void ScfExitKey::Execute(scf_parser_i* parser) {
 
 void ScfOutKey::Execute(scf_parser_i* parser) {
   if (parser->ArgCount() == 2) return parser->OutN(parser->ArgRaw(1), ptrdiff_t(parser->ArgLen(1)));
-  EmitJoined(parser, [parser](const char16_t* text, size_t length) { parser->OutN(text, ptrdiff_t(length)); });
+  EmitJoined(parser, [parser](const char16_t* text, size_t length) {
+    parser->OutN(text, ptrdiff_t(length));
+  });
 }
 
 void ScfErrKey::Execute(scf_parser_i* parser) {
@@ -153,7 +155,8 @@ void ScfWhileKey::Execute(scf_parser_i* parser) {
   size_t condition_length = parser->ArgLen(1);
   const char16_t* body = parser->ArgRaw(2);
   ptrdiff_t body_length = ptrdiff_t(parser->ArgLen(2));
-  while (Imp(parser)->EvaluateCondition(condition, condition_length) != 0) parser->Run(body, body_length);
+  while (Imp(parser)->EvaluateCondition(condition, condition_length) != 0)
+    parser->Run(body, body_length);
 }
 
 void ScfNotKey::Execute(scf_parser_i* parser) {

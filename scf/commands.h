@@ -10,10 +10,10 @@
 
 #include "scf/scf.h"
 
-#define SCF_PLAIN_KEY(name)                            \
-  class name final : public scf_key_i {                \
-   public:                                             \
-    void Execute(scf_parser_i* parser) override;       \
+#define SCF_PLAIN_KEY(name)                      \
+  class name final : public scf_key_i {          \
+   public:                                       \
+    void Execute(scf_parser_i* parser) override; \
   }
 
 SCF_PLAIN_KEY(ScfExitKey);
@@ -63,10 +63,10 @@ class ScfEvalKey : public scf_key_i {
   const Divides divides_;
 };
 
-#define SCF_APPLY_KEY(name, base, result)                   \
-  class name final : public base {                          \
-   public:                                                  \
-    result Apply(int64_t x, int64_t y) override;            \
+#define SCF_APPLY_KEY(name, base, result)        \
+  class name final : public base {               \
+   public:                                       \
+    result Apply(int64_t x, int64_t y) override; \
   }
 
 SCF_APPLY_KEY(ScfEqKey, ScfBoolKey, bool);

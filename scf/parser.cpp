@@ -28,7 +28,9 @@ bool GrowArray(T** array, size_t* capacity, size_t count, size_t extra) {
   return true;
 }
 
-char16_t* CopyText(const char16_t* text, size_t length) { return CopyText16(text, ptrdiff_t(length)).release(); }
+char16_t* CopyText(const char16_t* text, size_t length) {
+  return CopyText16(text, ptrdiff_t(length)).release();
+}
 
 size_t LengthOf(const char16_t* text, ptrdiff_t length) {
   if (!text) return 0;
@@ -367,7 +369,8 @@ int32_t ScfParserImp::Parse(const char16_t* text, ptrdiff_t length) {
 int64_t ScfParserImp::EvaluateCondition(const char16_t* text, size_t length) {
   ScfWord captured = {};
   ReadStatements(text, length, &captured);
-  int64_t value = exit_flag_ ? 0 : ParseNumberOrBool(captured.text ? captured.text : u"", captured.length);
+  int64_t value =
+      exit_flag_ ? 0 : ParseNumberOrBool(captured.text ? captured.text : u"", captured.length);
   HeapFree(captured.buf);
   return value;
 }
@@ -562,7 +565,8 @@ const char16_t* ScfParserImp::ReadDollar(const char16_t* p, const char16_t* end,
         return q + 1;
       case u'-':
         if (end - q >= 2 && q[1] == u'{') {
-          if (size_t line_break = LineBreakLength(q + 2, end)) return ReadBraced(q + 1, end, word, line_break);
+          if (size_t line_break = LineBreakLength(q + 2, end))
+            return ReadBraced(q + 1, end, word, line_break);
         }
         break;
       default:
@@ -636,7 +640,8 @@ err_t CreateScfParser(scf_parser_output_i* output, const char16_t* const* initia
   auto* created = HeapNew<ScfParserImp>(output, limits ? *limits : kScfDefaultLimits);
   if (!created) return kErrOutOfMemory;
   err_t result = kOk;
-  for (const char16_t* const* entry = initial_variables; entry && *entry && result == kOk; ++entry) {
+  for (const char16_t* const* entry = initial_variables; entry && *entry && result == kOk;
+       ++entry) {
     const char16_t* text = *entry;
     size_t length = Utf16Length(text);
     size_t equals = 1;  // a leading "=" belongs to the name
@@ -644,7 +649,8 @@ err_t CreateScfParser(scf_parser_output_i* output, const char16_t* const* initia
     if (equals >= length)
       result = created->SetVarN(text, ptrdiff_t(length), u"", 0);
     else
-      result = created->SetVarN(text, ptrdiff_t(equals), text + equals + 1, ptrdiff_t(length - equals - 1));
+      result = created->SetVarN(text, ptrdiff_t(equals), text + equals + 1,
+                                ptrdiff_t(length - equals - 1));
   }
   if (result == kOk) result = ScfAddStandardCommands(created);
   if (result != kOk) {
@@ -655,8 +661,8 @@ err_t CreateScfParser(scf_parser_output_i* output, const char16_t* const* initia
   return kOk;
 }
 
-err_t ScfRunUtf8(scf_parser_output_i* output, const char* script, size_t length, int32_t* exit_value,
-                 const ScfLimits* limits) {
+err_t ScfRunUtf8(scf_parser_output_i* output, const char* script, size_t length,
+                 int32_t* exit_value, const ScfLimits* limits) {
   if (!exit_value) return kErrInvalidParameter;
   *exit_value = 0;
   if (!script) length = 0;

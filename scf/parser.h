@@ -16,7 +16,7 @@ struct ScfWord {
   const char16_t* text;  // the content: a slice of the source, or buf
   char16_t* buf;         // owned and NUL-terminated, or null while the word is a slice
   size_t length;
-  size_t capacity;       // units in buf
+  size_t capacity;  // units in buf
 };
 
 struct ScfFrame {
@@ -84,7 +84,8 @@ class ScfParserImp final : public scf_parser_i {
 
   void ReadStatements(const char16_t* text, size_t length, ScfWord* capture);
   const char16_t* ReadStatement(const char16_t* p, const char16_t* end);
-  const char16_t* ReadWord(const char16_t* p, const char16_t* end, ScfWord* word, bool* ends_statement);
+  const char16_t* ReadWord(const char16_t* p, const char16_t* end, ScfWord* word,
+                           bool* ends_statement);
   const char16_t* ReadDollar(const char16_t* p, const char16_t* end, ScfWord* word);
   const char16_t* ReadBraced(const char16_t* open, const char16_t* end, ScfWord* word, size_t skip);
   void Dispatch();
@@ -120,4 +121,3 @@ class ScfParserImp final : public scf_parser_i {
   uint64_t statements_ = 0;
   bool budget_reported_ = false;
 };
-

@@ -79,9 +79,9 @@ class scf_parser_i {
 // Bounds that keep a hostile or runaway script from exhausting the stack, the memory or the
 // time of the program that runs it. Hitting one reports an error and ends the parse with -1.
 struct ScfLimits {
-  uint32_t max_depth;        // nesting of `${...}`, procedure calls, bodies and conditions
-  uint64_t max_statements;   // statements dispatched per call from the host
-  size_t max_text;           // units of one word or captured output
+  uint32_t max_depth;       // nesting of `${...}`, procedure calls, bodies and conditions
+  uint64_t max_statements;  // statements dispatched per call from the host
+  size_t max_text;          // units of one word or captured output
 };
 
 // The defaults: 500 levels take well under 1 MiB of stack even in sanitizer builds; a million
@@ -97,5 +97,5 @@ err_t CreateScfParser(scf_parser_output_i* output, const char16_t* const* initia
 
 // Runs a UTF-8 script (up to length bytes or its first NUL byte) in a fresh parser and stores
 // its exit value. Fails only when the parser or the converted text can't be had.
-err_t ScfRunUtf8(scf_parser_output_i* output, const char* script, size_t length, int32_t* exit_value,
-                 const ScfLimits* limits = nullptr);
+err_t ScfRunUtf8(scf_parser_output_i* output, const char* script, size_t length,
+                 int32_t* exit_value, const ScfLimits* limits = nullptr);

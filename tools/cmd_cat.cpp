@@ -31,7 +31,8 @@ int CatOne(const Invocation& inv, SeVolume* volume, const MediaPath& path, Outpu
   SeLookupResult r;
   if (err_t e = path.Lookup(volume, 1, &r)) return Fail(inv, e, MediaFailure(e, path.Text()));
   int result = kExitOk;
-  if (r.info.type != kSeTypeFile) result = Fail(inv, kErrDirectory, path.Text() + " is a directory");
+  if (r.info.type != kSeTypeFile)
+    result = Fail(inv, kErrDirectory, path.Text() + " is a directory");
   for (uint64_t at = 0; result == kExitOk && at < r.info.size;) {
     if (out.fill == out.bytes.size() && !out.Flush()) {
       result = Fail(inv, kErrWriteFault, "cannot write to standard output");
@@ -59,7 +60,8 @@ int RunCat(const Invocation& inv) {
   int result = kExitOk;
   for (size_t i = 1; i < inv.args.size() && result == kExitOk; ++i)
     result = CatOne(inv, volume, MediaPath(inv.args[i]), out);
-  if (!out.Flush() && result == kExitOk) result = Fail(inv, kErrWriteFault, "cannot write to standard output");
+  if (!out.Flush() && result == kExitOk)
+    result = Fail(inv, kErrWriteFault, "cannot write to standard output");
   std::fflush(stdout);
   ReleaseMedia(volume);
   return result;
@@ -68,7 +70,10 @@ int RunCat(const Invocation& inv) {
 }  // namespace
 
 Command CatCommand() {
-  return {"cat", "write files inside an image to standard output, one after another", "FILE PATH...", {},
+  return {"cat",
+          "write files inside an image to standard output, one after another",
+          "FILE PATH...",
+          {},
           RunCat};
 }
 

@@ -13,26 +13,34 @@ namespace {
 
 // What an extraction error means for the person who asked for it; `entry` is the entry's path
 // below DIR where it failed, when the extraction named one.
-std::string Explain(err_t e, const std::string& file, const std::string& dir, const std::string& entry) {
+std::string Explain(err_t e, const std::string& file, const std::string& dir,
+                    const std::string& entry) {
   switch (e) {
     case kErrInvalidName:
-      return file + " holds an entry name that cannot be written safely (empty, \".\", \"..\", a separator, a drive "
-             "colon, or a name this system reserves)" + (entry.empty() ? "" : ": " + entry);
+      return file +
+             " holds an entry name that cannot be written safely (empty, \".\", \"..\", a "
+             "separator, a drive "
+             "colon, or a name this system reserves)" +
+             (entry.empty() ? "" : ": " + entry);
     case kErrStackOverflow:
-      return file + " nests directories deeper than the " + std::to_string(kExtractPathComponents - 1) +
-             " levels extraction allows";
+      return file + " nests directories deeper than the " +
+             std::to_string(kExtractPathComponents - 1) + " levels extraction allows";
     case kErrCancelled:
       return "extracting " + file + " was stopped; " + dir + " keeps what was written so far";
     case kErrCantResolveFilename:
-      return "a directory extracted from " + file + " into " + dir + (entry.empty() ? "" : " (" + entry + ")") +
-             " was replaced by something else while it was filled; extraction never writes through links";
+      return "a directory extracted from " + file + " into " + dir +
+             (entry.empty() ? "" : " (" + entry + ")") +
+             " was replaced by something else while it was filled; extraction never writes through "
+             "links";
     case kErrBadFormat:
     case kErrHandleEof:
     case kErrUnknownRevision:
       return file + " is incomplete, corrupt, or missing additional part files";
     case kErrFileExists:
-      return dir + " already has something named " + (entry.empty() ? "like an entry" : entry) + " of " + file +
-             " (a second entry of that name, or a file or link there before); extraction never overwrites or "
+      return dir + " already has something named " + (entry.empty() ? "like an entry" : entry) +
+             " of " + file +
+             " (a second entry of that name, or a file or link there before); extraction never "
+             "overwrites or "
              "writes through links";
     default:
       return "cannot extract " + file + " to " + dir;
@@ -61,7 +69,9 @@ int RunExtract(const Invocation& inv) {
   SeVolume* volume = nullptr;
   err_t e = OpenMedia(Wide(file).c_str(), kNoHandle, kNoHandle, &volume);
   if (e == kErrBadFormat || e == kErrHandleEof || e == kErrUnknownRevision)
-    return Fail(inv, e, file + " is not a disc image, or is incomplete, corrupt, or missing additional part files");
+    return Fail(
+        inv, e,
+        file + " is not a disc image, or is incomplete, corrupt, or missing additional part files");
   if (e) return Fail(inv, e, "cannot open " + file);
   uint64_t image_size = 0;
   volume->GetImageSize(&image_size);
@@ -82,8 +92,8 @@ int RunExtract(const Invocation& inv) {
   ReleaseMedia(volume);
   if (e) return Fail(inv, e, Explain(e, file, dir, failed_entry));
   double seconds = SecondsSince(start);
-  std::printf("%s: %s extracted to %s in %.2f s\n", file.c_str(), HumanSize(progress.bytes).c_str(), dir.c_str(),
-              seconds);
+  std::printf("%s: %s extracted to %s in %.2f s\n", file.c_str(), HumanSize(progress.bytes).c_str(),
+              dir.c_str(), seconds);
   return kExitOk;
 }
 
@@ -93,7 +103,8 @@ Command ExtractCommand() {
   return {"extract",
           "copy the main file system of an image, container or runner into a directory",
           "FILE [-C DIR]",
-          {{"directory", 'C', "DIR", "where to extract (default: the current directory); made when missing"}},
+          {{"directory", 'C', "DIR",
+            "where to extract (default: the current directory); made when missing"}},
           RunExtract};
 }
 

@@ -34,7 +34,8 @@ std::string Hex(const uint8_t* p, size_t n) {
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c == '"' || c == '\\') out += '\\', out += static_cast<char>(c);
+    if (c == '"' || c == '\\')
+      out += '\\', out += static_cast<char>(c);
     else if (c < 0x20) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", c);
@@ -46,12 +47,14 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-double Ratio(uint64_t part, uint64_t whole) { return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0; }
+double Ratio(uint64_t part, uint64_t whole) {
+  return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0;
+}
 
 // One volume directory of ".$media", as the media describes it.
 struct VolumeFacts {
-  std::string name;   // "volume01", "session02volume01", "udf"
-  std::string type;   // "ISO 9660", "Joliet", "UDF", ...
+  std::string name;  // "volume01", "session02volume01", "udf"
+  std::string type;  // "ISO 9660", "Joliet", "UDF", ...
   std::string label;
   uint64_t time = 0;  // when the volume was made, 0 when unknown
   bool main_root = false;
@@ -64,20 +67,24 @@ struct MediaFacts {
 };
 
 // Node ids for the walk; directories and files after these take ids from kFirstEntryId up.
-constexpr uint64_t kMainRootId = 1, kMediaDirectoryId = 2, kImageId = 3, kListStreamId = 4, kFirstEntryId = 5;
+constexpr uint64_t kMainRootId = 1, kMediaDirectoryId = 2, kImageId = 3, kListStreamId = 4,
+                   kFirstEntryId = 5;
 
 // Descriptor fields: type byte, version byte and the escape sequences of a supplementary one.
-constexpr uint32_t kDescriptorType = 0, kDescriptorVersion = 6, kDescriptorEscapes = 88, kDescriptorBytes = 120;
+constexpr uint32_t kDescriptorType = 0, kDescriptorVersion = 6, kDescriptorEscapes = 88,
+                   kDescriptorBytes = 120;
 
 // An ISO 9660 volume's kind from its descriptor, which the volume root's file index locates.
 std::string IsoVolumeType(SeVolume* volume, uint64_t descriptor_offset) {
   uint8_t d[kDescriptorBytes] = {};
   uint32_t count = 0;
-  if (volume->Read(kImageId, descriptor_offset, d, sizeof d, &count) != kOk || count != sizeof d) return "ISO 9660";
+  if (volume->Read(kImageId, descriptor_offset, d, sizeof d, &count) != kOk || count != sizeof d)
+    return "ISO 9660";
   if (d[kDescriptorType] == 1) return "ISO 9660";
   if (d[kDescriptorVersion] == 2) return "ISO 9660 enhanced";
   const uint8_t* escapes = d + kDescriptorEscapes;
-  if (escapes[0] == '%' && escapes[1] == '/' && (escapes[2] == '@' || escapes[2] == 'C' || escapes[2] == 'E'))
+  if (escapes[0] == '%' && escapes[1] == '/' &&
+      (escapes[2] == '@' || escapes[2] == 'C' || escapes[2] == 'E'))
     return "Joliet";
   if (escapes[0] == '%' && escapes[1] == '/') return "ISO 9660 supplementary, UTF-8";
   return "ISO 9660 supplementary";
@@ -88,7 +95,8 @@ std::string IsoVolumeType(SeVolume* volume, uint64_t descriptor_offset) {
 MediaFacts DescribeMedia(const std::string& path) {
   MediaFacts facts;
   SeVolume* volume = nullptr;
-  if ((facts.error = OpenMedia(Wide(path).c_str(), kNoHandle, kNoHandle, &volume)) != kOk) return facts;
+  if ((facts.error = OpenMedia(Wide(path).c_str(), kNoHandle, kNoHandle, &volume)) != kOk)
+    return facts;
   SeLookupResult main_root, r;
   std::vector<std::string> names;
   if ((facts.error = MediaPath().Lookup(volume, kMainRootId, &main_root)) != kOk ||
@@ -100,7 +108,8 @@ MediaFacts DescribeMedia(const std::string& path) {
   }
   uint64_t next_id = kFirstEntryId;
   for (const std::string& name : names) {
-    if (MediaPath(".$media").Child(name).Lookup(volume, next_id++, &r) != kOk || r.info.type != kSeTypeDirectory)
+    if (MediaPath(".$media").Child(name).Lookup(volume, next_id++, &r) != kOk ||
+        r.info.type != kSeTypeDirectory)
       continue;  // image.iso and the UDF metadata files are files, not volumes
     VolumeFacts v;
     v.name = name;
@@ -135,9 +144,10 @@ void PrintVolumesJson(const MediaFacts& m) {
   const char* main_root = nullptr;
   for (size_t i = 0; i < m.volumes.size(); ++i) {
     const VolumeFacts& v = m.volumes[i];
-    std::printf("%s{\"name\": %s, \"type\": %s, \"label\": %s, \"time\": %s, \"main_root\": %s}", i ? ", " : "",
-                JsonString(v.name).c_str(), JsonString(v.type).c_str(), JsonString(v.label).c_str(),
-                v.time ? JsonString(TimeText(v.time)).c_str() : "null", v.main_root ? "true" : "false");
+    std::printf("%s{\"name\": %s, \"type\": %s, \"label\": %s, \"time\": %s, \"main_root\": %s}",
+                i ? ", " : "", JsonString(v.name).c_str(), JsonString(v.type).c_str(),
+                JsonString(v.label).c_str(), v.time ? JsonString(TimeText(v.time)).c_str() : "null",
+                v.main_root ? "true" : "false");
     if (v.main_root) main_root = v.name.c_str();
   }
   std::printf("], \"main_root\": %s", main_root ? JsonString(main_root).c_str() : "null");
@@ -148,15 +158,15 @@ void PrintContainerText(IsoReader* reader) {
   uint64_t size = reader->ImageSize();
   ciso::ContainerFacts f;
   ciso::DescribeContainer(reader, &f);
-  std::printf("blocks:       %" PRIu64 " x %s (last block %u bytes)\n", f.block_count, HumanSize(f.block_size).c_str(),
-              f.last_block_size);
+  std::printf("blocks:       %" PRIu64 " x %s (last block %u bytes)\n", f.block_count,
+              HumanSize(f.block_size).c_str(), f.last_block_size);
   if (f.compression_method == ciso::kLzma)
     std::printf("compression:  lzma (properties 0x%02X)\n", f.lzma_properties);
   else
     std::printf("compression:  %s\n", CompressionName(f.compression_method));
   std::printf("hash:         %s\n", HashName(f.hash_method));
-  std::printf("stored:       %" PRIu64 " bytes (%.1f%% of the image); %" PRIu64 " zero blocks, %" PRIu64
-              " raw blocks\n",
+  std::printf("stored:       %" PRIu64 " bytes (%.1f%% of the image); %" PRIu64
+              " zero blocks, %" PRIu64 " raw blocks\n",
               f.stored_bytes, Ratio(f.stored_bytes, size), f.zero_blocks, f.raw_blocks);
   std::printf("data stream:  %" PRIu64 " bytes\n", f.stream_length);
   std::printf("patches:      %u\n", f.patch_count);
@@ -165,43 +175,52 @@ void PrintContainerText(IsoReader* reader) {
   std::printf("parts:        %u\n", f.part_count);
   ciso::PartFacts p;
   for (uint32_t i = 0; ciso::DescribePart(reader, i, &p); ++i)
-    std::printf("  part %u: %s, bytes %" PRIu64 "-%" PRIu64 " hold stream %" PRIu64 "-%" PRIu64 "\n", i,
-                ShownPath(p.path).c_str(), p.slice_start, p.slice_end, p.logical_offset,
+    std::printf("  part %u: %s, bytes %" PRIu64 "-%" PRIu64 " hold stream %" PRIu64 "-%" PRIu64
+                "\n",
+                i, ShownPath(p.path).c_str(), p.slice_start, p.slice_end, p.logical_offset,
                 p.logical_offset + (p.slice_end - p.slice_start));
 }
 
-void PrintText(const std::string& path, const char* kind, IsoReader* reader, const MediaFacts& media) {
+void PrintText(const std::string& path, const char* kind, IsoReader* reader,
+               const MediaFacts& media) {
   uint64_t size = reader->ImageSize();
   std::printf("file:         %s\n", path.c_str());
-  std::printf("kind:         %s\n", std::string(kind) == "CisoReader" ? "container" : "plain image");
-  std::printf("image size:   %" PRIu64 " bytes (%s, %" PRIu64 " sectors)\n", size, HumanSize(size).c_str(),
-              (size + 2047) / 2048);
+  std::printf("kind:         %s\n",
+              std::string(kind) == "CisoReader" ? "container" : "plain image");
+  std::printf("image size:   %" PRIu64 " bytes (%s, %" PRIu64 " sectors)\n", size,
+              HumanSize(size).c_str(), (size + 2047) / 2048);
   if (std::string(kind) == "CisoReader") PrintContainerText(reader);
   PrintVolumesText(media);
 }
 
-void PrintJson(const std::string& path, const char* kind, IsoReader* reader, const MediaFacts& media) {
+void PrintJson(const std::string& path, const char* kind, IsoReader* reader,
+               const MediaFacts& media) {
   uint64_t size = reader->ImageSize();
   bool container = std::string(kind) == "CisoReader";
-  std::printf("{\"file\": %s, \"kind\": \"%s\", \"image_size\": %" PRIu64 ", \"sector_size\": 2048", JsonString(path).c_str(),
-              container ? "container" : "plain", size);
+  std::printf("{\"file\": %s, \"kind\": \"%s\", \"image_size\": %" PRIu64 ", \"sector_size\": 2048",
+              JsonString(path).c_str(), container ? "container" : "plain", size);
   if (container) {
     ciso::ContainerFacts f;
     ciso::DescribeContainer(reader, &f);
-    std::printf(", \"block_count\": %" PRIu64 ", \"block_size\": %u, \"last_block_size\": %u", f.block_count,
-                f.block_size, f.last_block_size);
+    std::printf(", \"block_count\": %" PRIu64 ", \"block_size\": %u, \"last_block_size\": %u",
+                f.block_count, f.block_size, f.last_block_size);
     std::printf(", \"compression\": \"%s\", \"lzma_properties\": %u, \"hash\": \"%s\"",
                 CompressionName(f.compression_method), f.lzma_properties, HashName(f.hash_method));
-    std::printf(", \"stored_bytes\": %" PRIu64 ", \"ratio\": %.4f, \"zero_blocks\": %" PRIu64 ", \"raw_blocks\": %" PRIu64,
-                f.stored_bytes, size ? static_cast<double>(f.stored_bytes) / static_cast<double>(size) : 0.0,
+    std::printf(", \"stored_bytes\": %" PRIu64 ", \"ratio\": %.4f, \"zero_blocks\": %" PRIu64
+                ", \"raw_blocks\": %" PRIu64,
+                f.stored_bytes,
+                size ? static_cast<double>(f.stored_bytes) / static_cast<double>(size) : 0.0,
                 f.zero_blocks, f.raw_blocks);
-    std::printf(", \"stream_length\": %" PRIu64 ", \"patches\": %u, \"locator\": %s, \"image_id\": \"%s\", \"parts\": [",
+    std::printf(", \"stream_length\": %" PRIu64
+                ", \"patches\": %u, \"locator\": %s, \"image_id\": \"%s\", \"parts\": [",
                 f.stream_length, f.patch_count, f.has_locator ? "true" : "false",
                 Hex(f.image_id, sizeof f.image_id).c_str());
     ciso::PartFacts p;
     for (uint32_t i = 0; ciso::DescribePart(reader, i, &p); ++i)
-      std::printf("%s{\"path\": %s, \"slice_start\": %" PRIu64 ", \"slice_end\": %" PRIu64 ", \"stream_offset\": %" PRIu64 "}",
-                  i ? ", " : "", JsonString(ShownPath(p.path)).c_str(), p.slice_start, p.slice_end, p.logical_offset);
+      std::printf("%s{\"path\": %s, \"slice_start\": %" PRIu64 ", \"slice_end\": %" PRIu64
+                  ", \"stream_offset\": %" PRIu64 "}",
+                  i ? ", " : "", JsonString(ShownPath(p.path)).c_str(), p.slice_start, p.slice_end,
+                  p.logical_offset);
     std::printf("]");
   }
   PrintVolumesJson(media);
@@ -214,8 +233,10 @@ int RunInfo(const Invocation& inv) {
   const char* kind;
   if (int rc = OpenReader(inv, inv.args[0], &reader, &kind)) return rc;
   MediaFacts media = DescribeMedia(inv.args[0]);
-  if (inv.Has("json")) PrintJson(inv.args[0], kind, reader, media);
-  else PrintText(inv.args[0], kind, reader, media);
+  if (inv.Has("json"))
+    PrintJson(inv.args[0], kind, reader, media);
+  else
+    PrintText(inv.args[0], kind, reader, media);
   reader->Destroy();
   return kExitOk;
 }

@@ -28,7 +28,8 @@ struct Lister {
     }
     char type = r.info.type == kSeTypeDirectory ? 'd' : '-';
     std::printf("%c%c%c %12" PRIu64 " %s %s\n", type, r.info.attributes & 0x02 ? 'h' : '-',
-                r.info.attributes & 0x04 ? 's' : '-', r.info.type == kSeTypeDirectory ? 0 : r.info.size,
+                r.info.attributes & 0x04 ? 's' : '-',
+                r.info.type == kSeTypeDirectory ? 0 : r.info.size,
                 TimeText(r.info.modification_time).c_str(), shown.c_str());
   }
 
@@ -61,7 +62,8 @@ struct Lister {
 };
 
 int RunLs(const Invocation& inv) {
-  if (inv.args.empty() || inv.args.size() > 2) return UsageError(inv, "expects FILE and an optional PATH");
+  if (inv.args.empty() || inv.args.size() > 2)
+    return UsageError(inv, "expects FILE and an optional PATH");
   SeVolume* volume;
   if (int rc = OpenMediaFile(inv, inv.args[0], &volume)) return rc;
   Lister lister{volume, inv.Has("long"), inv.Has("recursive"), inv.Has("all"), 1, kExitOk, &inv};

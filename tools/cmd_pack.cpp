@@ -64,7 +64,9 @@ class FileParts final : public ciso::PackOutput {
     failed_path_.clear();
     return kOk;
   }
-  err_t Write(const void* data, uint32_t length) override { return write_file(handle_, data, length, 0); }
+  err_t Write(const void* data, uint32_t length) override {
+    return write_file(handle_, data, length, 0);
+  }
   err_t RewriteHeader(uint32_t number, const uint8_t* header) override {
     if (number == current_) {
       err_t e = move_file_pointer(handle_, 0, 0, nullptr);
@@ -124,27 +126,38 @@ struct Progress {
   ProgressBar* bar;
 };
 
-void OnProgress(void* context, uint64_t done, uint64_t) { static_cast<Progress*>(context)->bar->Update(done); }
+void OnProgress(void* context, uint64_t done, uint64_t) {
+  static_cast<Progress*>(context)->bar->Update(done);
+}
 
 // Reads the command line into pack options; returns kExitOk or a usage error.
-int ReadOptions(const Invocation& inv, ciso::PackOptions* o, std::vector<std::vector<uint8_t>>* payloads,
+int ReadOptions(const Invocation& inv, ciso::PackOptions* o,
+                std::vector<std::vector<uint8_t>>* payloads,
                 std::vector<ciso::PackPatch>* patches) {
   std::string compression = inv.Value("compression", "lzma");
-  if (compression == "lzma") o->compression = ciso::kLzma;
-  else if (compression == "deflate") o->compression = ciso::kDeflate;
-  else if (compression == "none") o->compression = ciso::kStored;
-  else return UsageError(inv, "--compression must be lzma, deflate or none");
+  if (compression == "lzma")
+    o->compression = ciso::kLzma;
+  else if (compression == "deflate")
+    o->compression = ciso::kDeflate;
+  else if (compression == "none")
+    o->compression = ciso::kStored;
+  else
+    return UsageError(inv, "--compression must be lzma, deflate or none");
   std::string hash = inv.Value("hash", "sha256");
-  if (hash == "sha256") o->hash = ciso::kHashSha256;
-  else if (hash == "crc32") o->hash = ciso::kHashCrc32;
-  else if (hash == "none") o->hash = ciso::kHashNone;
-  else return UsageError(inv, "--hash must be sha256, crc32 or none");
+  if (hash == "sha256")
+    o->hash = ciso::kHashSha256;
+  else if (hash == "crc32")
+    o->hash = ciso::kHashCrc32;
+  else if (hash == "none")
+    o->hash = ciso::kHashNone;
+  else
+    return UsageError(inv, "--hash must be sha256, crc32 or none");
   uint64_t v;
   if (!ParseNumber(inv.Value("level", "6"), 9, &v) || (o->compression == ciso::kDeflate && v == 0))
     return UsageError(inv, "--level must be 0 to 9 (1 to 9 for deflate)");
   o->level = static_cast<uint32_t>(v);
-  if (!ParseSize(inv.Value("block-size", "4M"), &v) || v < ciso::kMinBlockSize || v > ciso::kMaxBlockSize ||
-      !ciso::IsAligned(v))
+  if (!ParseSize(inv.Value("block-size", "4M"), &v) || v < ciso::kMinBlockSize ||
+      v > ciso::kMaxBlockSize || !ciso::IsAligned(v))
     return UsageError(inv, "--block-size must be a multiple of 32 from 2K to 4M");
   o->block_size = static_cast<uint32_t>(v);
   if (inv.Has("split")) {
@@ -166,8 +179,10 @@ int ReadOptions(const Invocation& inv, ciso::PackOptions* o, std::vector<std::ve
     payloads->emplace_back();
     if (err_t e = ReadWholeFile(value.substr(colon + 1), &payloads->back()))
       return Fail(inv, e, "cannot read patch " + value.substr(colon + 1));
-    if (payloads->back().empty()) return UsageError(inv, "patch file " + value.substr(colon + 1) + " is empty");
-    patches->push_back({offset, payloads->back().data(), static_cast<uint32_t>(payloads->back().size())});
+    if (payloads->back().empty())
+      return UsageError(inv, "patch file " + value.substr(colon + 1) + " is empty");
+    patches->push_back(
+        {offset, payloads->back().data(), static_cast<uint32_t>(payloads->back().size())});
   }
   o->patches = patches->data();
   o->patch_count = static_cast<uint32_t>(patches->size());
@@ -179,7 +194,8 @@ bool IsPartFile(const std::u16string& path) {
   if (open_file(&h, path.c_str(), kOpenForReading) != kOk) return false;
   uint8_t magic[4] = {};
   uint32_t count = 0;
-  bool part = read_file(h, magic, 4, &count) == kOk && count == 4 && std::memcmp(magic, ciso::kPartMagic, 4) == 0;
+  bool part = read_file(h, magic, 4, &count) == kOk && count == 4 &&
+              std::memcmp(magic, ciso::kPartMagic, 4) == 0;
   close_handle(h);
   return part;
 }
@@ -189,7 +205,8 @@ bool IsPartFile(const std::u16string& path) {
 void RemoveStaleParts(const std::string& out, uint32_t from, const StagedOutput& staged) {
   for (uint32_t n = from; n < 100000; ++n) {
     std::u16string path = Wide(PartPath(out, n));
-    if (staged.IsInput(PartPath(out, n)) || !IsPartFile(path) || delete_path(path.c_str()) != kOk) return;
+    if (staged.IsInput(PartPath(out, n)) || !IsPartFile(path) || delete_path(path.c_str()) != kOk)
+      return;
   }
 }
 
@@ -204,10 +221,12 @@ int RunPack(const Invocation& inv) {
   const std::string& image = inv.args[0];
   const std::string out = inv.Value("output");
   StagedOutput staged({image});
-  if (staged.IsInput(out)) return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the image being packed");
+  if (staged.IsInput(out))
+    return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the image being packed");
 
   file_handle_t in;
-  if (err_t e = open_file(&in, Wide(image).c_str(), kOpenForReading)) return Fail(inv, e, "cannot open " + image);
+  if (err_t e = open_file(&in, Wide(image).c_str(), kOpenForReading))
+    return Fail(inv, e, "cannot open " + image);
   uint64_t size = 0;
   err_t e = get_file_size(in, &size);
   if (!e) e = move_file_pointer(in, 0, 0, nullptr);
@@ -238,14 +257,18 @@ int RunPack(const Invocation& inv) {
     if (!parts.failed_path().empty()) return Fail(inv, e, "cannot create " + parts.failed_path());
     return Fail(inv, e, "packing " + image + " failed");
   }
-  if (err_t moved = staged.Commit()) return Fail(inv, moved, "cannot move the container into place as " + out);
+  if (err_t moved = staged.Commit())
+    return Fail(inv, moved, "cannot move the container into place as " + out);
   RemoveStaleParts(out, result.parts, staged);
   double seconds = SecondsSince(start);
-  std::printf("%s: %s -> %s (%.1f%%), %" PRIu64 " blocks of %s, %u part%s, %.2f s, %s/s\n", out.c_str(),
-              HumanSize(size).c_str(), HumanSize(result.container_bytes).c_str(),
-              100.0 * static_cast<double>(result.container_bytes) / static_cast<double>(size), result.block_count,
-              HumanSize(options.block_size).c_str(), result.parts, result.parts == 1 ? "" : "s", seconds,
-              HumanSize(static_cast<uint64_t>(static_cast<double>(size) / (seconds > 0 ? seconds : 1e-9))).c_str());
+  std::printf(
+      "%s: %s -> %s (%.1f%%), %" PRIu64 " blocks of %s, %u part%s, %.2f s, %s/s\n", out.c_str(),
+      HumanSize(size).c_str(), HumanSize(result.container_bytes).c_str(),
+      100.0 * static_cast<double>(result.container_bytes) / static_cast<double>(size),
+      result.block_count, HumanSize(options.block_size).c_str(), result.parts,
+      result.parts == 1 ? "" : "s", seconds,
+      HumanSize(static_cast<uint64_t>(static_cast<double>(size) / (seconds > 0 ? seconds : 1e-9)))
+          .c_str());
   return kExitOk;
 }
 

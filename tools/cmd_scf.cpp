@@ -20,7 +20,8 @@
 
 // The runner's identifiers are the ones a translation is for: naming one links the runner's
 // defaults into the tool.
-[[gnu::used]] static const char16_t* const* const kRunnerTextsLinked = &kUtErrorAdministratorRequired;
+[[gnu::used]] static const char16_t* const* const kRunnerTextsLinked =
+    &kUtErrorAdministratorRequired;
 
 namespace tool {
 namespace {
@@ -65,18 +66,21 @@ bool ReadScript(const std::string& path, std::string* bytes) {
 
 // "isorun: scf: SCRIPT: MESSAGE" on standard error; exits 1.
 int ScriptFailed(const Invocation& inv, const std::string& message) {
-  std::fprintf(stderr, "isorun: %s: %s: %s\n", inv.command->name, inv.args[0].c_str(), message.c_str());
+  std::fprintf(stderr, "isorun: %s: %s: %s\n", inv.command->name, inv.args[0].c_str(),
+               message.c_str());
   return kExitFailure;
 }
 
 int ScriptErrors(const Invocation& inv, uint32_t errors) {
-  return ScriptFailed(inv, "the script reported " + std::to_string(errors) + (errors == 1 ? " error" : " errors"));
+  return ScriptFailed(
+      inv, "the script reported " + std::to_string(errors) + (errors == 1 ? " error" : " errors"));
 }
 
 int RunScf(const Invocation& inv) {
   if (inv.args.empty()) return UsageError(inv, "expects a SCRIPT");
   std::string script;
-  if (!ReadScript(inv.args[0], &script)) return Fail(inv, kErrFileNotFound, "cannot read " + inv.args[0]);
+  if (!ReadScript(inv.args[0], &script))
+    return Fail(inv, kErrFileNotFound, "cannot read " + inv.args[0]);
   // NAME=VALUE arguments become the script's variables.
   std::vector<std::u16string> definitions;
   for (size_t i = 1; i < inv.args.size(); ++i) definitions.push_back(Wide(inv.args[i]));
@@ -88,12 +92,14 @@ int RunScf(const Invocation& inv) {
   Utf8ToUtf16(text.data(), text.size() + 1, script.data(), ptrdiff_t(script.size()));
   ScriptOutput output(stdout);
   scf_parser_i* parser = nullptr;
-  if (err_t e = CreateScfParser(&output, variables.data(), &parser)) return Fail(inv, e, "no parser");
+  if (err_t e = CreateScfParser(&output, variables.data(), &parser))
+    return Fail(inv, e, "no parser");
   int32_t exit_value = parser->Parse(text.c_str(), ptrdiff_t(text.size()));
   parser->Release();
   std::fflush(stdout);
   if (output.errors) return ScriptErrors(inv, output.errors);
-  if (exit_value != 0) return ScriptFailed(inv, "the script ended with exit value " + std::to_string(exit_value));
+  if (exit_value != 0)
+    return ScriptFailed(inv, "the script ended with exit value " + std::to_string(exit_value));
   return kExitOk;
 }
 
@@ -104,11 +110,20 @@ std::string Escaped(const char16_t* text) {
   std::string out;
   for (char c : bytes) {
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -121,10 +136,12 @@ void PrintEntry(void*, const char16_t* id, const char16_t* text) {
 int RunUserText(const Invocation& inv) {
   if (inv.args.size() != 1) return UsageError(inv, "expects one SCRIPT");
   std::string script;
-  if (!ReadScript(inv.args[0], &script)) return Fail(inv, kErrFileNotFound, "cannot read " + inv.args[0]);
+  if (!ReadScript(inv.args[0], &script))
+    return Fail(inv, kErrFileNotFound, "cannot read " + inv.args[0]);
   std::u16string language = Wide(inv.Value("lang", "ENU"));
   StderrLines lines;
-  uint32_t errors = UserTextAddData(&lines, language.c_str(), script.data(), uint32_t(script.size()));
+  uint32_t errors =
+      UserTextAddData(&lines, language.c_str(), script.data(), uint32_t(script.size()));
   std::fflush(stderr);
   UserTextForEach(PrintEntry, nullptr);
   std::fflush(stdout);

@@ -70,10 +70,13 @@ class RunnerOutput final : public ciso::PackOutput {
     failed_.clear();
     return kOk;
   }
-  err_t Write(const void* data, uint32_t length) override { return write_file(Handle(), data, length, 0); }
+  err_t Write(const void* data, uint32_t length) override {
+    return write_file(Handle(), data, length, 0);
+  }
   err_t RewriteHeader(uint32_t number, const uint8_t* header) override {
     if (number == current_) {
-      err_t e = move_file_pointer(Handle(), static_cast<int64_t>(number == 0 ? base_ : 0), 0, nullptr);
+      err_t e =
+          move_file_pointer(Handle(), static_cast<int64_t>(number == 0 ? base_ : 0), 0, nullptr);
       if (!e) e = write_file(Handle(), header, ciso::kPartHeaderSize, 0);
       if (!e) e = move_file_pointer(Handle(), 0, 2, nullptr);
       return e;
@@ -116,13 +119,17 @@ class RunnerOutput final : public ciso::PackOutput {
 class ReaderInput final : public ciso::PackInput {
  public:
   explicit ReaderInput(IsoReader* reader) : reader_(reader) {}
-  err_t Read(uint64_t offset, void* buffer, uint32_t length) override { return reader_->Read(offset, buffer, length); }
+  err_t Read(uint64_t offset, void* buffer, uint32_t length) override {
+    return reader_->Read(offset, buffer, length);
+  }
 
  private:
   IsoReader* reader_;
 };
 
-void OnPackProgress(void* bar, uint64_t done, uint64_t) { static_cast<ProgressBar*>(bar)->Update(done); }
+void OnPackProgress(void* bar, uint64_t done, uint64_t) {
+  static_cast<ProgressBar*>(bar)->Update(done);
+}
 
 // ---- The stub ----------------------------------------------------------------------------
 
@@ -136,7 +143,9 @@ std::vector<std::string> StubCandidates(const std::string& kind) {
   if (here.empty()) return found;
   fs::path dir(here);
   found.push_back((dir / name).string());
-  found.push_back((dir / ".." / ".." / (windows ? "win32" : "host") / "bin" / name).lexically_normal().string());
+  found.push_back((dir / ".." / ".." / (windows ? "win32" : "host") / "bin" / name)
+                      .lexically_normal()
+                      .string());
   return found;
 }
 
@@ -156,8 +165,9 @@ int FindStub(const Invocation& inv, std::string* path) {
   }
   std::string tried;
   for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + candidate;
-  return Fail(inv, kErrFileNotFound, "no " + stub + " runner stub found (looked for " + tried +
-                                          "); build it, or name one with --stub PATH");
+  return Fail(inv, kErrFileNotFound,
+              "no " + stub + " runner stub found (looked for " + tried +
+                  "); build it, or name one with --stub PATH");
 }
 
 // Reads the stub up to the end of its program image (an older runner's image is dropped) and
@@ -165,7 +175,8 @@ int FindStub(const Invocation& inv, std::string* path) {
 int LoadStub(const Invocation& inv, const std::string& path, std::vector<uint8_t>* bytes) {
   ImageSource* files = SystemFiles();
   file_handle_t h;
-  if (err_t e = files->Open(Wide(path).c_str(), kOpenForReading, &h)) return Fail(inv, e, "cannot open stub " + path);
+  if (err_t e = files->Open(Wide(path).c_str(), kOpenForReading, &h))
+    return Fail(inv, e, "cannot open stub " + path);
   HostRegion region{};
   err_t e = HostScan(files, h, nullptr, 0, &region);
   if (e == kOk && region.data_end != 0) e = kErrAccessDenied;
@@ -175,13 +186,17 @@ int LoadStub(const Invocation& inv, const std::string& path, std::vector<uint8_t
     e = ReadAt(h, 0, bytes->data(), static_cast<uint32_t>(bytes->size()));
   }
   files->Close(h);
-  if (e == kErrAccessDenied) return Fail(inv, e, "stub " + path + " is signed: sign the runner isorun sfx makes instead");
-  if (e == kErrBadFormat || e == kErrHandleEof) return Fail(inv, e, path + " is no runner stub (neither PE nor ELF)");
+  if (e == kErrAccessDenied)
+    return Fail(inv, e, "stub " + path + " is signed: sign the runner isorun sfx makes instead");
+  if (e == kErrBadFormat || e == kErrHandleEof)
+    return Fail(inv, e, path + " is no runner stub (neither PE nor ELF)");
   if (e) return Fail(inv, e, "cannot read stub " + path);
   size_t offset;
   uint32_t length;
-  if (locate_file_resource(bytes->data(), bytes->size(), u"OPTION", u"RUN_EXE", &offset, &length) != kOk)
-    return Fail(inv, kErrResourceNameNotFound, path + " is no runner stub (it has no option resources)");
+  if (locate_file_resource(bytes->data(), bytes->size(), u"OPTION", u"RUN_EXE", &offset, &length) !=
+      kOk)
+    return Fail(inv, kErrResourceNameNotFound,
+                path + " is no runner stub (it has no option resources)");
   return kExitOk;
 }
 
@@ -200,7 +215,9 @@ bool IsInsideRelative(const std::string& run) {
 
 int SetOptions(const Invocation& inv, std::vector<uint8_t>* stub) {
   const std::string run = inv.Value("run");
-  if (!IsInsideRelative(run)) return UsageError(inv, "--run must be a path inside the image, such as setup.exe or bin/setup.exe");
+  if (!IsInsideRelative(run))
+    return UsageError(inv,
+                      "--run must be a path inside the image, such as setup.exe or bin/setup.exe");
   // Every option is written, so a stub's earlier settings never linger; empty is the default.
   const std::pair<const char16_t*, std::u16string> options[] = {
       {u"RUN_EXE", Wide(run)},
@@ -211,7 +228,8 @@ int SetOptions(const Invocation& inv, std::vector<uint8_t>* stub) {
   };
   for (const auto& [name, value] : options) {
     err_t e = patch_option(stub->data(), stub->size(), name, value.c_str());
-    if (e == kErrInsufficientBuffer) return UsageError(inv, "--run is too long for the stub's option block");
+    if (e == kErrInsufficientBuffer)
+      return UsageError(inv, "--run is too long for the stub's option block");
     if (e) return Fail(inv, e, "cannot set option " + Narrow(name) + " in the stub");
   }
   return kExitOk;
@@ -260,10 +278,12 @@ void ShowLog(const std::string& log) {
 int MakeImage(const Invocation& inv, const std::string& folder, const std::string& iso) {
   const std::u16string wide_iso = Wide(iso), wide_folder = Wide(folder);
   const std::string log = iso + ".log";
-  const char16_t* argv[] = {u"xorriso", u"-as", u"mkisofs", u"-quiet", u"-iso-level", u"3", u"-J", u"-joliet-long",
-                            u"-R", u"-o", wide_iso.c_str(), wide_folder.c_str(), nullptr};
+  const char16_t* argv[] = {
+      u"xorriso",      u"-as", u"mkisofs", u"-quiet",        u"-iso-level",       u"3",   u"-J",
+      u"-joliet-long", u"-R",  u"-o",      wide_iso.c_str(), wide_folder.c_str(), nullptr};
   file_handle_t output;
-  if (err_t e = open_file(&output, Wide(log).c_str(), kOpenCreateOrTruncate)) return Fail(inv, e, "cannot create " + log);
+  if (err_t e = open_file(&output, Wide(log).c_str(), kOpenCreateOrTruncate))
+    return Fail(inv, e, "cannot create " + log);
   process_t* process;
   err_t e = create_process(&process);
   uint32_t code = 0;
@@ -279,8 +299,10 @@ int MakeImage(const Invocation& inv, const std::string& folder, const std::strin
   if (!e && code != 0) ShowLog(log);
   delete_path(Wide(log).c_str());
   if (e == kErrFileNotFound || e == kErrPathNotFound)
-    return Fail(inv, e, "making an image of a folder needs xorriso, which is not installed (apt-get install xorriso), "
-                        "or pass a disc image instead");
+    return Fail(inv, e,
+                "making an image of a folder needs xorriso, which is not installed (apt-get "
+                "install xorriso), "
+                "or pass a disc image instead");
   if (e) return Fail(inv, e, "cannot start xorriso");
   if (code != 0) return Fail(inv, kErrGenFailure, "xorriso could not make an image of " + folder);
   return kExitOk;
@@ -292,7 +314,8 @@ bool IsWholeContainer(IsoReader* reader, const char* kind) {
   ciso::ContainerFacts facts;
   ciso::DescribeContainer(reader, &facts);
   ciso::PartFacts part;
-  return facts.part_count == 1 && ciso::DescribePart(reader, 0, &part) && part.slice_start == ciso::kPartHeaderSize;
+  return facts.part_count == 1 && ciso::DescribePart(reader, 0, &part) &&
+         part.slice_start == ciso::kPartHeaderSize;
 }
 
 // A whole decimal number up to `max`.
@@ -304,10 +327,12 @@ bool ParseCount(const std::string& text, unsigned long max, unsigned long* out) 
 
 int ReadPackOptions(const Invocation& inv, ciso::PackOptions* options) {
   unsigned long level, threads;
-  if (!ParseCount(inv.Value("level", "6"), 9, &level)) return UsageError(inv, "--level must be 0 to 9");
+  if (!ParseCount(inv.Value("level", "6"), 9, &level))
+    return UsageError(inv, "--level must be 0 to 9");
   options->level = static_cast<uint32_t>(level);
   unsigned cores = std::thread::hardware_concurrency();
-  if (!ParseCount(inv.Value("threads", std::to_string(cores ? cores : 1)), 256, &threads) || threads == 0)
+  if (!ParseCount(inv.Value("threads", std::to_string(cores ? cores : 1)), 256, &threads) ||
+      threads == 0)
     return UsageError(inv, "--threads must be 1 to 256");
   options->threads = static_cast<uint32_t>(threads);
   if (inv.Has("split")) {
@@ -326,9 +351,11 @@ struct Appended {
   uint32_t parts = 1;
 };
 
-int AppendCopy(const Invocation& inv, const std::string& container, file_handle_t runner, Appended* appended) {
+int AppendCopy(const Invocation& inv, const std::string& container, file_handle_t runner,
+               Appended* appended) {
   file_handle_t in;
-  if (err_t e = open_file(&in, Wide(container).c_str(), kOpenForReading)) return Fail(inv, e, "cannot open " + container);
+  if (err_t e = open_file(&in, Wide(container).c_str(), kOpenForReading))
+    return Fail(inv, e, "cannot open " + container);
   uint64_t size = 0;
   err_t e = get_file_size(in, &size);
   if (!e) e = move_file_pointer(in, 0, 0, nullptr);
@@ -345,8 +372,8 @@ int AppendCopy(const Invocation& inv, const std::string& container, file_handle_
   return kExitOk;
 }
 
-int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& out, file_handle_t runner,
-                 uint64_t base, StagedOutput* staged, Appended* appended) {
+int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& out,
+                 file_handle_t runner, uint64_t base, StagedOutput* staged, Appended* appended) {
   ciso::PackOptions options;
   if (int rc = ReadPackOptions(inv, &options)) return rc;
   ReaderInput input(reader);
@@ -362,23 +389,27 @@ int AppendPacked(const Invocation& inv, IsoReader* reader, const std::string& ou
   err_t closed = output.Finish();
   if (!e) e = closed;
   appended->parts = output.parts();
-  if (!staged->clash().empty()) return Fail(inv, e, staged->clash() + " is the INPUT being read or the stub");
-  if (e && !output.failed_part().empty()) return Fail(inv, e, "cannot create " + output.failed_part());
+  if (!staged->clash().empty())
+    return Fail(inv, e, staged->clash() + " is the INPUT being read or the stub");
+  if (e && !output.failed_part().empty())
+    return Fail(inv, e, "cannot create " + output.failed_part());
   if (e) return Fail(inv, e, "packing the image failed");
   appended->container_bytes = result.container_bytes;
   return kExitOk;
 }
 
 // Writes OUT: the stub, zeros up to the grain, then the container.
-int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const std::string& input, IsoReader* reader,
-                const char* kind, const std::string& out, StagedOutput* staged, Appended* appended) {
+int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const std::string& input,
+                IsoReader* reader, const char* kind, const std::string& out, StagedOutput* staged,
+                Appended* appended) {
   file_handle_t runner;
   if (err_t e = staged->Create(out, &runner)) return Fail(inv, e, "cannot create " + out);
   const uint64_t base = ciso::AlignUp(stub.size());
   std::vector<uint8_t> head(stub);
   head.resize(base, 0);
   int rc = kExitOk;
-  if (err_t e = write_file(runner, head.data(), static_cast<uint32_t>(head.size()), 0)) rc = Fail(inv, e, "cannot write " + out);
+  if (err_t e = write_file(runner, head.data(), static_cast<uint32_t>(head.size()), 0))
+    rc = Fail(inv, e, "cannot write " + out);
   appended->image_size = reader->ImageSize();
   if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split")) {
     rc = AppendCopy(inv, input, runner, appended);
@@ -393,7 +424,8 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
 int RunSfx(const Invocation& inv) {
   if (inv.args.size() != 1) return UsageError(inv, "expects one INPUT");
   if (!inv.Has("output")) return UsageError(inv, "needs -o OUT");
-  if (inv.Has("progress") && !inv.Has("verify")) return UsageError(inv, "--progress shows the --verify check: give both");
+  if (inv.Has("progress") && !inv.Has("verify"))
+    return UsageError(inv, "--progress shows the --verify check: give both");
   const std::string run = inv.Value("run").empty() ? "autorun.exe" : inv.Value("run");
   const std::string input = inv.args[0], out = inv.Value("output");
   std::string stub_path;
@@ -401,9 +433,11 @@ int RunSfx(const Invocation& inv) {
   // The input's own part files are read too while the runner is written.
   std::vector<std::string> inputs = {input, stub_path};
   std::error_code ec;
-  for (uint32_t n = 1; fs::exists(PartName(input, n), ec); ++n) inputs.push_back(PartName(input, n));
+  for (uint32_t n = 1; fs::exists(PartName(input, n), ec); ++n)
+    inputs.push_back(PartName(input, n));
   StagedOutput staged(inputs);
-  if (staged.IsInput(out)) return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the INPUT or the stub");
+  if (staged.IsInput(out))
+    return Fail(inv, kErrInvalidParameter, "OUT " + out + " is the INPUT or the stub");
   std::vector<uint8_t> stub;
   if (int rc = LoadStub(inv, stub_path, &stub)) return rc;
   if (int rc = SetOptions(inv, &stub)) return rc;
@@ -412,8 +446,10 @@ int RunSfx(const Invocation& inv) {
   TempImage temp_image;
   if (fs::is_directory(input, ec)) {
     if (!fs::exists(fs::path(input) / run, ec))
-      std::fprintf(stderr, "isorun: sfx: warning: %s has no %s to run\n", input.c_str(), run.c_str());
-    if (!temp_image.Make()) return Fail(inv, kErrAccessDenied, "cannot make a temporary folder for the image");
+      std::fprintf(stderr, "isorun: sfx: warning: %s has no %s to run\n", input.c_str(),
+                   run.c_str());
+    if (!temp_image.Make())
+      return Fail(inv, kErrAccessDenied, "cannot make a temporary folder for the image");
     image = temp_image.path;
     if (int rc = MakeImage(inv, input, image)) return rc;
   }
@@ -438,31 +474,35 @@ int RunSfx(const Invocation& inv) {
   if (rc != kExitOk) return rc;
   std::printf("%s: runner %s + container %s (image %s), %u part%s; runs %s\n", out.c_str(),
               HumanSize(stub.size()).c_str(), HumanSize(appended.container_bytes).c_str(),
-              HumanSize(appended.image_size).c_str(), appended.parts, appended.parts == 1 ? "" : "s",
-              run.c_str());
+              HumanSize(appended.image_size).c_str(), appended.parts,
+              appended.parts == 1 ? "" : "s", run.c_str());
   return kExitOk;
 }
 
 }  // namespace
 
 Command SfxCommand() {
-  return {"sfx",
-          "make a self-extracting runner from a folder, disc image or container",
-          "INPUT -o OUT",
-          {{"output", 'o', "OUT", "the runner to write (with --split, parts beside it: OUT.001, ...)"},
-           {"stub", 0, "KIND", "windows (default), linux, or the path of a runner stub. windows and linux "
-                               "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
-                               "from it (the other preset of a build tree)"},
-           {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
-           {"verify", 0, nullptr, "check every block of the image before extracting it"},
-           {"progress", 0, nullptr, "with --verify: show the check's progress, with a Skip button on Windows"},
-           {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
-           {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
-           {"level", 0, "N", "compression level when packing, 0-9 (default 6)"},
-           {"threads", 0, "N", "pack on N threads (default: every core)"},
-           {"split", 0, "SIZE", "cut the container into parts of at most SIZE: the first behind the runner, "
-                                "the others beside it as OUT.001, ..."}},
-          RunSfx};
+  return {
+      "sfx",
+      "make a self-extracting runner from a folder, disc image or container",
+      "INPUT -o OUT",
+      {{"output", 'o', "OUT", "the runner to write (with --split, parts beside it: OUT.001, ...)"},
+       {"stub", 0, "KIND",
+        "windows (default), linux, or the path of a runner stub. windows and linux "
+        "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
+        "from it (the other preset of a build tree)"},
+       {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
+       {"verify", 0, nullptr, "check every block of the image before extracting it"},
+       {"progress", 0, nullptr,
+        "with --verify: show the check's progress, with a Skip button on Windows"},
+       {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
+       {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
+       {"level", 0, "N", "compression level when packing, 0-9 (default 6)"},
+       {"threads", 0, "N", "pack on N threads (default: every core)"},
+       {"split", 0, "SIZE",
+        "cut the container into parts of at most SIZE: the first behind the runner, "
+        "the others beside it as OUT.001, ..."}},
+      RunSfx};
 }
 
 }  // namespace tool

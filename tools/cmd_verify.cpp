@@ -60,8 +60,10 @@ int RunVerify(const Invocation& inv) {
   }
   reader->Destroy();
   double seconds = SecondsSince(start);
-  std::printf("%s: OK, %s verified in %.2f s (%s/s)\n", path.c_str(), HumanSize(size).c_str(), seconds,
-              HumanSize(static_cast<uint64_t>(static_cast<double>(size) / (seconds > 0 ? seconds : 1e-9))).c_str());
+  std::printf(
+      "%s: OK, %s verified in %.2f s (%s/s)\n", path.c_str(), HumanSize(size).c_str(), seconds,
+      HumanSize(static_cast<uint64_t>(static_cast<double>(size) / (seconds > 0 ? seconds : 1e-9)))
+          .c_str());
   return kExitOk;
 }
 

@@ -4,15 +4,8 @@ namespace tool {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      PackCommand(),
-      InfoCommand(),
-      VerifyCommand(),
-      LsCommand(),
-      CatCommand(),
-      SfxCommand(),
-      ExtractCommand(),
-      ScfCommand(),
-      UserTextCommand(),
+      PackCommand(), InfoCommand(),    VerifyCommand(), LsCommand(),       CatCommand(),
+      SfxCommand(),  ExtractCommand(), ScfCommand(),    UserTextCommand(),
   };
   return commands;
 }

@@ -42,7 +42,8 @@ std::string MediaPath::Text() const {
 
 err_t MediaPath::Lookup(SeVolume* volume, uint64_t node_id, SeLookupResult* result) const {
   std::vector<SePathComponent> components;
-  for (const std::string& p : parts_) components.push_back({nullptr, 0, p.data(), uint32_t(p.size())});
+  for (const std::string& p : parts_)
+    components.push_back({nullptr, 0, p.data(), uint32_t(p.size())});
   return volume->Lookup(components.data(), uint32_t(components.size()), node_id, result, nullptr);
 }
 
@@ -100,8 +101,8 @@ std::string TimeText(uint64_t time) {
   int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
   int64_t year = yoe + era * 400 + (month <= 2);
   char text[96];
-  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02d:%02d:%02d", year, month,
-                day, int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
+  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02d:%02d:%02d", year,
+                month, day, int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
   return text;
 }
 

@@ -7,7 +7,10 @@
 namespace tool {
 
 ProgressBar::ProgressBar(const char* label, uint64_t total)
-    : label_(label), total_(total), enabled_(StderrIsTerminal()), start_(std::chrono::steady_clock::now()) {}
+    : label_(label),
+      total_(total),
+      enabled_(StderrIsTerminal()),
+      start_(std::chrono::steady_clock::now()) {}
 
 void ProgressBar::Update(uint64_t done) {
   if (!enabled_) return;
@@ -49,8 +52,10 @@ std::string HumanSize(uint64_t bytes) {
   int unit = 0;
   while (value >= 1024 && unit < 4) value /= 1024, ++unit;
   char text[32];
-  if (unit == 0) std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
-  else std::snprintf(text, sizeof text, value < 10 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+  else
+    std::snprintf(text, sizeof text, value < 10 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);
   return text;
 }
 

@@ -4,7 +4,8 @@
 
 namespace tool {
 
-int OpenReader(const Invocation& inv, const std::string& path, IsoReader** reader, const char** kind) {
+int OpenReader(const Invocation& inv, const std::string& path, IsoReader** reader,
+               const char** kind) {
   err_t e = OpenImageFile(Wide(path).c_str(), reader, kind);
   if (e == kOk) return kExitOk;
   if (e == kErrBadFormat || e == kErrHandleEof || e == kErrUnknownRevision)

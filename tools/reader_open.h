@@ -10,6 +10,7 @@ namespace tool {
 
 // On success returns kExitOk with *reader (destroy it) and *kind ("IsoDd" or "CisoReader");
 // otherwise prints the failure and returns kExitFailure.
-int OpenReader(const Invocation& inv, const std::string& path, IsoReader** reader, const char** kind);
+int OpenReader(const Invocation& inv, const std::string& path, IsoReader** reader,
+               const char** kind);
 
 }  // namespace tool

@@ -37,22 +37,26 @@ static void PrintHelp(const Command& c) {
 
 static const Option* Find(const Command& c, const char* name, char short_name) {
   for (const Option& o : c.options)
-    if ((name && std::strcmp(o.name, name) == 0) || (short_name && o.short_name == short_name)) return &o;
+    if ((name && std::strcmp(o.name, name) == 0) || (short_name && o.short_name == short_name))
+      return &o;
   return nullptr;
 }
 
 // "--name" or "--name=value".
-static int ParseLong(const Command& command, const std::string& arg, int argc, char** argv, int* i, Invocation* out) {
+static int ParseLong(const Command& command, const std::string& arg, int argc, char** argv, int* i,
+                     Invocation* out) {
   size_t eq = arg.find('=');
   std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
   const Option* opt = Find(command, name.c_str(), 0);
   if (!opt) return UsageError(*out, "unknown option " + arg.substr(0, eq));
   std::string value;
   if (eq != std::string::npos) {
-    if (!opt->value_name) return UsageError(*out, std::string("option --") + opt->name + " takes no value");
+    if (!opt->value_name)
+      return UsageError(*out, std::string("option --") + opt->name + " takes no value");
     value = arg.substr(eq + 1);
   } else if (opt->value_name) {
-    if (*i + 1 >= argc) return UsageError(*out, std::string("option --") + opt->name + " needs " + opt->value_name);
+    if (*i + 1 >= argc)
+      return UsageError(*out, std::string("option --") + opt->name + " needs " + opt->value_name);
     value = argv[++*i];
   }
   out->values.emplace_back(opt->name, value);
@@ -62,14 +66,17 @@ static int ParseLong(const Command& command, const std::string& arg, int argc, c
 // "-x", or a bundle of short options the way getopt reads one: "-lR" is "-l -R", and the first
 // letter that takes a value takes the rest of the word ("-oFILE", "-loFILE") or else the next
 // argument ("-lo FILE").
-static int ParseShort(const Command& command, const std::string& arg, int argc, char** argv, int* i, Invocation* out) {
+static int ParseShort(const Command& command, const std::string& arg, int argc, char** argv, int* i,
+                      Invocation* out) {
   for (size_t at = 1; at < arg.size(); ++at) {
     const Option* opt = Find(command, nullptr, arg[at]);
     if (!opt && arg[at] == 'h') {
       PrintHelp(command);
       return kHelpShown;
     }
-    if (!opt) return UsageError(*out, std::string("unknown option -") + arg[at] + (arg.size() > 2 ? " in " + arg : ""));
+    if (!opt)
+      return UsageError(
+          *out, std::string("unknown option -") + arg[at] + (arg.size() > 2 ? " in " + arg : ""));
     if (!opt->value_name) {
       out->values.emplace_back(opt->name, "");
       continue;
@@ -106,7 +113,8 @@ int Parse(const Command& command, int argc, char** argv, Invocation* out) {
       PrintHelp(command);
       return kHelpShown;
     }
-    int rc = arg[1] == '-' ? ParseLong(command, arg, argc, argv, &i, out) : ParseShort(command, arg, argc, argv, &i, out);
+    int rc = arg[1] == '-' ? ParseLong(command, arg, argc, argv, &i, out)
+                           : ParseShort(command, arg, argc, argv, &i, out);
     if (rc != kExitOk) return rc;
   }
   return kExitOk;
@@ -115,8 +123,9 @@ int Parse(const Command& command, int argc, char** argv, Invocation* out) {
 // The error line, with the reason a check recorded for this failure when there is one.
 int Fail(const Invocation& inv, err_t code, const std::string& message) {
   const char* reason = last_rejection_reason();
-  std::fprintf(stderr, "isorun: %s: %s (error %u)%s%s\n", inv.command ? inv.command->name : "isorun",
-               message.c_str(), static_cast<unsigned>(code), *reason ? ": " : "", reason);
+  std::fprintf(stderr, "isorun: %s: %s (error %u)%s%s\n",
+               inv.command ? inv.command->name : "isorun", message.c_str(),
+               static_cast<unsigned>(code), *reason ? ": " : "", reason);
   return kExitFailure;
 }
 
@@ -138,7 +147,8 @@ bool ParseSize(const std::string& text, uint64_t* out) {
   static const char* const kUnits[] = {"", "K", "M", "G", "T"};
   for (int shift = 0; shift < 5; ++shift) {
     std::string u = kUnits[shift];
-    if (unit == u || (shift && (unit == u + "B" || unit == u + "iB" || unit == std::string(1, u[0] + 32)))) {
+    if (unit == u ||
+        (shift && (unit == u + "B" || unit == u + "iB" || unit == std::string(1, u[0] + 32)))) {
       uint64_t scaled = value << (10 * shift);
       if ((scaled >> (10 * shift)) != value) return false;
       *out = scaled;

@@ -24,18 +24,24 @@ constexpr uint64_t kTicksPerMillisecond = 10000;
 // The negative patterns, by the system's number for them; 1 is the default "-%1".
 constexpr const char16_t* NegativePattern(uint32_t number) {
   switch (number) {
-    case 0: return u"(%%1)";
-    case 2: return u"%s %%1";
-    case 3: return u"%%1%s";
-    case 4: return u"%%1 %s";
-    default: return nullptr;
+    case 0:
+      return u"(%%1)";
+    case 2:
+      return u"%s %%1";
+    case 3:
+      return u"%%1%s";
+    case 4:
+      return u"%%1 %s";
+    default:
+      return nullptr;
   }
 }
 
 void SetNegativeFormat(const UtLocaleSource& source) {
   char16_t sign[2] = {u'-', 0};
   char16_t buffer[kQueryUnits] = {};
-  if (source.text(UtLocaleItem::kNegativeSign, buffer, kQueryUnits) && buffer[0]) sign[0] = buffer[0];
+  if (source.text(UtLocaleItem::kNegativeSign, buffer, kQueryUnits) && buffer[0])
+    sign[0] = buffer[0];
   uint32_t number = 1;
   if (!source.number(UtLocaleItem::kNegativeNumber, &number)) number = 1;
   const char16_t* pattern = NegativePattern(number);
@@ -98,8 +104,8 @@ const char16_t* FormatElapsedTime(malloc_i* pool, int64_t duration) {
   // At most 2^64 / 10^7 / 3600 hours: an int holds them.
   int hours = int(seconds / 3600);
   char16_t text[kElapsedUnits];
-  TextFormat(text, kElapsedUnits, u"%i%s%02i%s%02i%s%03i", hours, time_sep,
-             int(seconds / 60 % 60), time_sep, int(seconds % 60), decimal, int(milliseconds % 1000));
+  TextFormat(text, kElapsedUnits, u"%i%s%02i%s%02i%s%03i", hours, time_sep, int(seconds / 60 % 60),
+             time_sep, int(seconds % 60), decimal, int(milliseconds % 1000));
   if (negative) return UserTextGet1(pool, kUtLocaleNegFormat, text);
   size_t length = Utf16Length(text);
   auto* copy = static_cast<char16_t*>(pool->Allocate((length + 1) * sizeof(char16_t)));
@@ -140,13 +146,19 @@ const char* TimeSeparatorInFormat(const char* format) {
     if (*p != '%') continue;
     ++p;
     // Flags, a width and the E / O modifiers may stand between "%" and the conversion.
-    while (*p == '_' || *p == '-' || *p == '0' || *p == '^' || *p == '#' || (*p >= '1' && *p <= '9') ||
-           *p == 'E' || *p == 'O')
+    while (*p == '_' || *p == '-' || *p == '0' || *p == '^' || *p == '#' ||
+           (*p >= '1' && *p <= '9') || *p == 'E' || *p == 'O')
       ++p;
     switch (*p) {
-      case 'T': case 'R': case 'r':
+      case 'T':
+      case 'R':
+      case 'r':
         return ":";
-      case 'H': case 'I': case 'k': case 'l': case 'M':
+      case 'H':
+      case 'I':
+      case 'k':
+      case 'l':
+      case 'M':
         if (p[1] && p[1] != '%') return p + 1;
         break;
       case 0:

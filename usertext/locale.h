@@ -8,11 +8,11 @@
 class malloc_i;
 
 // Handles of the locale entries, registered with their built-in defaults.
-extern const char16_t* const kUtLocaleDecimal;       // "."
-extern const char16_t* const kUtLocaleNegFormat;     // "-%1", %1 being the magnitude
-extern const char16_t* const kUtLocaleThousGrouping; // "3;0"
-extern const char16_t* const kUtLocaleThousSep;      // ","
-extern const char16_t* const kUtLocaleTimeSep;       // ":"
+extern const char16_t* const kUtLocaleDecimal;        // "."
+extern const char16_t* const kUtLocaleNegFormat;      // "-%1", %1 being the magnitude
+extern const char16_t* const kUtLocaleThousGrouping;  // "3;0"
+extern const char16_t* const kUtLocaleThousSep;       // ","
+extern const char16_t* const kUtLocaleTimeSep;        // ":"
 
 // A duration in 100-nanosecond units as hours (not wrapped into days), minutes, seconds and
 // milliseconds: "1:02:03.004" with the defaults. A negative duration is its magnitude put into

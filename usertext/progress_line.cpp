@@ -14,7 +14,8 @@ struct LineWriter {
     ++length;
   }
   void Put(const Unit* text) {
-    if (text) for (; *text; ++text) Put(*text);
+    if (text)
+      for (; *text; ++text) Put(*text);
   }
   void PutAscii(const char* text) {
     for (; *text; ++text) Put(Unit(*text));
@@ -26,7 +27,8 @@ struct LineWriter {
 };
 
 template <typename Unit>
-size_t Render(Unit* out, size_t capacity, const Unit* label, uint32_t position, const Unit* detail) {
+size_t Render(Unit* out, size_t capacity, const Unit* label, uint32_t position,
+              const Unit* detail) {
   if (position > kProgressLineRange) position = kProgressLineRange;
   LineWriter<Unit> w{out, capacity};
   w.Put(Unit('\r'));

@@ -239,8 +239,7 @@ void UtMap::err(const char16_t* text) {
   UtWriteLines(sink_, text);
 }
 
-void UtMap::Store(const char16_t* id, size_t id_length, const char16_t* text,
-                  size_t text_length) {
+void UtMap::Store(const char16_t* id, size_t id_length, const char16_t* text, size_t text_length) {
   // In test mode the stored text is "(id) text".
   size_t prefix = test_mode_ ? id_length + 3 : 0;
   size_t stored_length = prefix + text_length;
@@ -272,8 +271,8 @@ const char16_t* UtMap::Lookup(const char16_t* id) const {
   return LookupView(store_, TextView{id, Utf16Length(id)}).text;
 }
 
-uint32_t UtMap::AddData(UtOut* sink, const char16_t* language, const char* data,
-                        uint32_t length, const ScfLimits* limits) {
+uint32_t UtMap::AddData(UtOut* sink, const char16_t* language, const char* data, uint32_t length,
+                        const ScfLimits* limits) {
   kd_mp_c pool;
   size_t bytes = data ? strnlen(data, length) : 0;
   const char16_t* text = Utf8ToUtf16Pool(&pool, data ? data : "", ptrdiff_t(bytes));

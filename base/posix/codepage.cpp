@@ -55,12 +55,11 @@ struct NamedPage {
 
 // Numbers whose iconv names are not "CP<number>".
 constexpr NamedPage kNamedPages[] = {
-    {20127, "ASCII"},       {20866, "KOI8-R"},      {21866, "KOI8-U"},
-    {20932, "EUC-JP"},      {51932, "EUC-JP"},      {51949, "EUC-KR"},
-    {54936, "GB18030"},     {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},
-    {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},  {28595, "ISO-8859-5"},
-    {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
-    {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
+    {20127, "ASCII"},       {20866, "KOI8-R"},      {21866, "KOI8-U"},     {20932, "EUC-JP"},
+    {51932, "EUC-JP"},      {51949, "EUC-KR"},      {54936, "GB18030"},    {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"}, {28595, "ISO-8859-5"},
+    {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"}, {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
 };
 
 void CharsetOf(uint32_t code_page, char (&name)[kCharsetNameMax]) {
@@ -93,9 +92,11 @@ Outcome ConvertWhole(iconv_t cd, const char* in, size_t in_len, char* out, size_
   char* dst = out;
   size_t src_left = in_len, dst_left = *out_len;
   size_t inexact = iconv(cd, &src, &src_left, &dst, &dst_left);
-  if (inexact == static_cast<size_t>(-1)) return errno == EINVAL ? Outcome::kCutShort : Outcome::kFailed;
+  if (inexact == static_cast<size_t>(-1))
+    return errno == EINVAL ? Outcome::kCutShort : Outcome::kFailed;
   // Flush the shift state of stateful character sets.
-  if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1)) return Outcome::kFailed;
+  if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1))
+    return Outcome::kFailed;
   *out_len = static_cast<size_t>(dst - out);
   return src_left == 0 && inexact == 0 ? Outcome::kWhole : Outcome::kFailed;
 }
@@ -128,8 +129,7 @@ uint32_t codepage_c::DecodeChar(const char* bytes, size_t len, size_t* used) {
   for (size_t n = 1; n <= len && n <= kLongestChar; ++n) {
     unsigned char out[8];
     size_t out_len = sizeof out;
-    Outcome outcome =
-        ConvertWhole(cd, bytes, n, reinterpret_cast<char*>(out), &out_len);
+    Outcome outcome = ConvertWhole(cd, bytes, n, reinterpret_cast<char*>(out), &out_len);
     if (outcome == Outcome::kFailed) return kInvalidCodePoint;
     if (outcome == Outcome::kWhole) {
       if (out_len != 4) return kInvalidCodePoint;  // several code points, or none
@@ -146,7 +146,6 @@ size_t codepage_c::EncodeChar(char16_t unit, char out[kCodePageMaxCharBytes]) {
   const unsigned char in[4] = {static_cast<unsigned char>(unit & 0xFF),
                                static_cast<unsigned char>(unit >> 8), 0, 0};
   size_t out_len = kCodePageMaxCharBytes;
-  Outcome outcome = ConvertWhole(cd, reinterpret_cast<const char*>(in),
-                                 sizeof in, out, &out_len);
+  Outcome outcome = ConvertWhole(cd, reinterpret_cast<const char*>(in), sizeof in, out, &out_len);
   return outcome == Outcome::kWhole ? out_len : 0;
 }

@@ -215,8 +215,7 @@ err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t
   return kOk;
 }
 
-err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
-                        uint64_t* position) {
+err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin, uint64_t* position) {
   if (position) *position = 0;
   if (IsNoHandle(handle)) return kErrInvalidHandle;
   static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
@@ -320,8 +319,7 @@ static err_t ListDescriptor(int fd, const char16_t* full, directory_listing_t** 
   return kOk;
 }
 
-err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
-                             uint32_t flags) {
+err_t open_directory_listing(directory_listing_t** listing, const char16_t* path, uint32_t flags) {
   *listing = nullptr;
   kd_mp_c pool;
   char16_t* full;
@@ -464,8 +462,8 @@ err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* 
   AtName at;
   if (err_t e = at.Set(parent, name)) return e;
   // O_EXCL fails on anything at the name, a dangling link included.
-  int fd = openat(at.fd, at.native, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                  0666);
+  int fd =
+      openat(at.fd, at.native, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) return errno_to_error(errno);
   if (err_t e = Adopt(fd, file)) return e;
   return ApplySharing(AsDescriptor(*file), kOpenCreateOrTruncate);

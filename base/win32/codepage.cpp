@@ -77,6 +77,7 @@ size_t codepage_c::EncodeChar(char16_t unit, char out[kCodePageMaxCharBytes]) {
   // Without the flag the system may pick a look-alike: keep only what converts back unchanged.
   int n = WideCharToMultiByte(code_page, 0, &wide, 1, out, kCodePageMaxCharBytes, nullptr, nullptr);
   wchar_t back[2] = {};
-  if (n <= 0 || MultiByteToWideChar(code_page, 0, out, n, back, 2) != 1 || back[0] != wide) return 0;
+  if (n <= 0 || MultiByteToWideChar(code_page, 0, out, n, back, 2) != 1 || back[0] != wide)
+    return 0;
   return static_cast<size_t>(n);
 }

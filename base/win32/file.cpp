@@ -17,8 +17,8 @@ NTSTATUS NTAPI NtReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID 
                           PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
                           PULONG key);
 NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apc_context,
-                           PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
-                           PLARGE_INTEGER offset, PULONG key);
+                           PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
+                           PULONG key);
 NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc,
                                     PVOID apc_context, PIO_STATUS_BLOCK io, PVOID buffer,
                                     ULONG length, FILE_INFORMATION_CLASS information_class,
@@ -63,9 +63,8 @@ char16_t* CurrentDirectory(malloc_i* pool) {
 
 char16_t* DriveCurrentDirectory(malloc_i* pool, char16_t drive) {
   const wchar_t here[] = {static_cast<wchar_t>(drive), L':', L'.', 0};
-  return ReadShortPath(pool, [&](wchar_t* b, DWORD cap) {
-    return GetFullPathNameW(here, cap, b, nullptr);
-  });
+  return ReadShortPath(
+      pool, [&](wchar_t* b, DWORD cap) { return GetFullPathNameW(here, cap, b, nullptr); });
 }
 
 // One path in native form for one call: its full path, the counted string and the object
@@ -178,9 +177,9 @@ err_t OpenExisting(NtName& name, ACCESS_MASK access, ULONG options, HANDLE* hand
 
 err_t CreateNative(HANDLE* handle, NtName& name, const NativeOpen& open) {
   IO_STATUS_BLOCK io{};
-  NTSTATUS status = NtCreateFile(handle, open.access, name.attributes(), &io, nullptr,
-                                 open.attributes, open.share, open.disposition, open.options,
-                                 nullptr, 0);
+  NTSTATUS status =
+      NtCreateFile(handle, open.access, name.attributes(), &io, nullptr, open.attributes,
+                   open.share, open.disposition, open.options, nullptr, 0);
   if (status < 0) *handle = nullptr;
   return StatusToError(status);
 }
@@ -195,8 +194,7 @@ err_t SetBasicInformation(HANDLE handle, LONGLONG creation, LONGLONG write, ULON
   info.ChangeTime.QuadPart = -1;
   info.FileAttributes = attributes;
   IO_STATUS_BLOCK io{};
-  return StatusToError(
-      NtSetInformationFile(handle, &io, &info, sizeof info, FileBasicInformation));
+  return StatusToError(NtSetInformationFile(handle, &io, &info, sizeof info, FileBasicInformation));
 }
 
 err_t MarkForDeletion(HANDLE handle) {
@@ -254,10 +252,9 @@ err_t Transfer(file_handle_t handle, void* buffer, uint32_t length, uint32_t* do
     return ok ? kOk : GetLastError();
   }
   IO_STATUS_BLOCK io{};
-  NTSTATUS status = write ? NtWriteFile(h, nullptr, nullptr, nullptr, &io, buffer, length,
-                                        nullptr, nullptr)
-                          : NtReadFile(h, nullptr, nullptr, nullptr, &io, buffer, length,
-                                       nullptr, nullptr);
+  NTSTATUS status =
+      write ? NtWriteFile(h, nullptr, nullptr, nullptr, &io, buffer, length, nullptr, nullptr)
+            : NtReadFile(h, nullptr, nullptr, nullptr, &io, buffer, length, nullptr, nullptr);
   if (status == kStatusPending) {
     status = NtWaitForSingleObject(h, FALSE, nullptr);
     if (status >= 0) status = io.Status;
@@ -346,12 +343,12 @@ err_t read_file_at(file_handle_t handle, uint64_t offset, void* buffer, uint32_t
                    uint32_t* count) {
   *count = 0;
   if (offset > static_cast<uint64_t>(INT64_MAX)) return kErrInvalidParameter;
-  if (err_t e = move_file_pointer(handle, static_cast<int64_t>(offset), FILE_BEGIN, nullptr)) return e;
+  if (err_t e = move_file_pointer(handle, static_cast<int64_t>(offset), FILE_BEGIN, nullptr))
+    return e;
   return read_file(handle, buffer, length, count);
 }
 
-err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin,
-                        uint64_t* position) {
+err_t move_file_pointer(file_handle_t handle, int64_t offset, uint32_t origin, uint64_t* position) {
   if (position) *position = 0;
   if (IsNoHandle(handle)) return kErrInvalidHandle;
   if (origin > FILE_END) return kErrInvalidParameter;
@@ -458,8 +455,7 @@ static err_t ListHandle(HANDLE h, const char16_t* full, directory_listing_t** li
   return kOk;
 }
 
-err_t open_directory_listing(directory_listing_t** listing, const char16_t* path,
-                             uint32_t flags) {
+err_t open_directory_listing(directory_listing_t** listing, const char16_t* path, uint32_t flags) {
   *listing = nullptr;
   NtName name;
   err_t e = name.Set(path);
@@ -492,10 +488,9 @@ err_t next_directory_entry(directory_listing_t* listing, const char16_t** path, 
   for (;;) {
     if (!listing->buffer_has_more) {
       IO_STATUS_BLOCK io{};
-      NTSTATUS status = NtQueryDirectoryFile(listing->handle, nullptr, nullptr, nullptr, &io,
-                                             listing->buffer, kListingBufferBytes,
-                                             FileDirectoryInformation, FALSE, nullptr,
-                                             listing->started ? FALSE : TRUE);
+      NTSTATUS status = NtQueryDirectoryFile(
+          listing->handle, nullptr, nullptr, nullptr, &io, listing->buffer, kListingBufferBytes,
+          FileDirectoryInformation, FALSE, nullptr, listing->started ? FALSE : TRUE);
       listing->started = true;
       if (status < 0) return StatusToError(status);  // 18 at the end
       if (io.Information == 0) return kErrNoMoreFiles;
@@ -644,9 +639,9 @@ err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file) {
   NativeOpen open = MapOpenFlags(kOpenForReadBack);
   HANDLE h;
   IO_STATUS_BLOCK io{};
-  err_t e = StatusToError(NtCreateFile(&h, open.access, &attributes, &io, nullptr, 0, kShareAll,
-                                       FILE_OPEN, FILE_NON_DIRECTORY_FILE | open.options,
-                                       nullptr, 0));
+  err_t e =
+      StatusToError(NtCreateFile(&h, open.access, &attributes, &io, nullptr, 0, kShareAll,
+                                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | open.options, nullptr, 0));
   if (e == kOk) *reopened = reinterpret_cast<file_handle_t>(h);
   return e;
 }

@@ -25,8 +25,8 @@ size_t ReadStringValue(HKEY key, const char16_t* name, char16_t* buf, size_t cap
   char16_t raw[kFactChars + 1] = {};
   DWORD type = 0;
   DWORD bytes = kFactChars * sizeof(char16_t);
-  LONG status = RegQueryValueExW(key, Wide(name), nullptr, &type, reinterpret_cast<BYTE*>(raw),
-                                 &bytes);
+  LONG status =
+      RegQueryValueExW(key, Wide(name), nullptr, &type, reinterpret_cast<BYTE*>(raw), &bytes);
   if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return 0;
   // The stored text need not carry its terminator; raw has room for one more.
   size_t length = TerminatedLength(raw, bytes / sizeof(char16_t) + 1);
@@ -52,8 +52,8 @@ class win32_folder_reader_c final : public folder_source_reader_i {
     if (!SHGetSpecialFolderPathW(nullptr, Wide(buf), csidl, TRUE)) return 0;
     return TerminatedLength(buf, cap);
   }
-  size_t RegistryValue(registry_hive hive, const char16_t* key, const char16_t* name,
-                       char16_t* buf, size_t cap) override {
+  size_t RegistryValue(registry_hive hive, const char16_t* key, const char16_t* name, char16_t* buf,
+                       size_t cap) override {
     HKEY root = hive == registry_hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY opened = nullptr;
     if (RegOpenKeyExW(root, Wide(key), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return 0;

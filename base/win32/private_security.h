@@ -19,4 +19,3 @@ class PrivateSecurity {
   alignas(8) BYTE acl_[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
   SECURITY_DESCRIPTOR descriptor_{};
 };
-

@@ -156,7 +156,9 @@ bool Reap(child_process_t* child) {
   return true;
 }
 
-int WakeDescriptor(os_wake_t* wake) { return static_cast<int>(reinterpret_cast<intptr_t>(wake)) - 1; }
+int WakeDescriptor(os_wake_t* wake) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(wake)) - 1;
+}
 
 // Polls the descriptors (the unused ones are -1) for up to timeout_ms; a signal ends it early.
 void PollFor(int first, int second, uint32_t timeout_ms) {
@@ -202,8 +204,8 @@ err_t os_duplicate_standard_handle(file_handle_t handle, int stream, file_handle
 
 char16_t os_search_path_separator() { return u':'; }
 
-err_t os_launch_child(child_process_t* child, const char16_t* program,
-                      const char16_t* const* argv, char16_t* command_line) {
+err_t os_launch_child(child_process_t* child, const char16_t* program, const char16_t* const* argv,
+                      char16_t* command_line) {
   // Another user's credentials take a log-on service this flavour does not have.
   if (child->user) return kErrNotSupported;
   kd_mp_c pool;

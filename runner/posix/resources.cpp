@@ -26,10 +26,8 @@
 namespace {
 
 constexpr RsrcSpec kRunnerResources[] = {
-    {"OPTION", "RUN_EXE", 520},
-    {"OPTION", "USE_STDERR", 64},
-    {"OPTION", "VERIFY_MEDIA", 64},
-    {"OPTION", "REQUIRE_ADMINISTRATOR", 64},
+    {"OPTION", "RUN_EXE", 520},      {"OPTION", "USE_STDERR", 64},
+    {"OPTION", "VERIFY_MEDIA", 64},  {"OPTION", "REQUIRE_ADMINISTRATOR", 64},
     {"OPTION", "SHOW_PROGRESS", 64},
 };
 ISORUN_RESOURCE_TABLE(kRunnerTable, kRunnerResources);
@@ -44,7 +42,8 @@ const uint8_t* find_resource(const char16_t* type, const char16_t* name, uint32_
   *size = 0;
   RsrcLocation at;
   size_t region = size_t(__stop_isorun_rsrc - __start_isorun_rsrc);
-  if (!rsrc_table_find(__start_isorun_rsrc, region, type, name, &at) || at.size == 0) return nullptr;
+  if (!rsrc_table_find(__start_isorun_rsrc, region, type, name, &at) || at.size == 0)
+    return nullptr;
   *size = at.size;
   return __start_isorun_rsrc + at.offset;
 }

@@ -53,8 +53,8 @@ DWORD WINAPI SignalWindowThread(void* ready) {
   window_class.lpszClassName = kSignalWindowName;
   RegisterClassW(&window_class);
   HWND window = CreateWindowExW(0, kSignalWindowName, kSignalWindowName,
-                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS, 100,
-                                100, 200, 200, nullptr, nullptr, instance, nullptr);
+                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS, 100, 100,
+                                200, 200, nullptr, nullptr, instance, nullptr);
   if (window) ShowWindow(window, SW_HIDE);
   g_signal_window.store(window);
   SetEvent(static_cast<HANDLE>(ready));
@@ -67,8 +67,8 @@ DWORD WINAPI SignalWindowThread(void* ready) {
 }
 
 bool HasConsoleInput() {
-  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return false;
   CloseHandle(input);
   return true;

@@ -27,8 +27,8 @@ constexpr DWORD kLogonWithProfile = 1;
 // The attribute-list functions, looked up once: older systems lack them.
 struct AttributeListApi {
   BOOL(WINAPI* initialize)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD, PSIZE_T);
-  BOOL(WINAPI* update)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID,
-                       PSIZE_T);
+  BOOL(WINAPI* update)
+  (LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID, PSIZE_T);
   VOID(WINAPI* remove)(LPPROC_THREAD_ATTRIBUTE_LIST);
   bool present() const { return initialize && update && remove; }
 };
@@ -213,8 +213,7 @@ err_t os_duplicate_standard_handle(file_handle_t handle, int stream, file_handle
   *copy = kNoHandle;
   if (IsNoHandle(handle)) return kOk;
   HANDLE self = GetCurrentProcess(), duplicate;
-  if (DuplicateHandle(self, AsHandle(handle), self, &duplicate, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS)) {
+  if (DuplicateHandle(self, AsHandle(handle), self, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     *copy = AsFileHandle(duplicate);
     return kOk;
   }
@@ -224,8 +223,8 @@ err_t os_duplicate_standard_handle(file_handle_t handle, int stream, file_handle
 
 char16_t os_search_path_separator() { return u';'; }
 
-err_t os_launch_child(child_process_t* child, const char16_t* program,
-                      const char16_t* const* argv, char16_t* command_line) {
+err_t os_launch_child(child_process_t* child, const char16_t* program, const char16_t* const* argv,
+                      char16_t* command_line) {
   AttributeList();  // looked up on first use
   kd_mp_c pool;
   Launch launch{child, program, command_line, 0, nullptr, {}};

@@ -14,9 +14,11 @@ void read_user_language(char16_t out[kLanguageNameMax + 1]) {
   wchar_t value[kLanguageBufferBytes / 2 + 1] = {};
   DWORD type = 0, bytes = kLanguageBufferBytes;
   HKEY key;
-  LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International", 0, KEY_READ, &key);
+  LSTATUS status =
+      RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\International", 0, KEY_READ, &key);
   if (status == ERROR_SUCCESS) {
-    status = RegQueryValueExW(key, L"sLanguage", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
+    status =
+        RegQueryValueExW(key, L"sLanguage", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
     RegCloseKey(key);
   }
   const wchar_t* name = value;

@@ -30,23 +30,37 @@ void GdiWindow::ReleaseAfterDestroy() { Destruct(kFreeMemory); }
 LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* not_handled) {
   int x = SignedLow(lparam), y = SignedHigh(lparam);
   switch (message) {
-    case WM_CLOSE: return OnClose(not_handled);
-    case WM_GETMINMAXINFO: return OnGetMinMaxInfo(lparam, not_handled);
-    case WM_SIZE: return OnSize(UINT(wparam), LOWORD(lparam), HIWORD(lparam), not_handled);
-    case WM_MOVE: return OnMove(x, y, not_handled);
-    case WM_ERASEBKGND: return OnEraseBackground(reinterpret_cast<HDC>(wparam), not_handled);
-    case WM_PAINT: return OnPaint(not_handled);
-    case WM_SETFOCUS: return OnSetFocus(not_handled);
-    case WM_KILLFOCUS: return OnKillFocus(not_handled);
-    case WM_ACTIVATE: return OnActivate(LOWORD(wparam), not_handled);
-    case WM_HSCROLL: return OnHScroll(LOWORD(wparam), not_handled);
-    case WM_VSCROLL: return OnVScroll(LOWORD(wparam), not_handled);
+    case WM_CLOSE:
+      return OnClose(not_handled);
+    case WM_GETMINMAXINFO:
+      return OnGetMinMaxInfo(lparam, not_handled);
+    case WM_SIZE:
+      return OnSize(UINT(wparam), LOWORD(lparam), HIWORD(lparam), not_handled);
+    case WM_MOVE:
+      return OnMove(x, y, not_handled);
+    case WM_ERASEBKGND:
+      return OnEraseBackground(reinterpret_cast<HDC>(wparam), not_handled);
+    case WM_PAINT:
+      return OnPaint(not_handled);
+    case WM_SETFOCUS:
+      return OnSetFocus(not_handled);
+    case WM_KILLFOCUS:
+      return OnKillFocus(not_handled);
+    case WM_ACTIVATE:
+      return OnActivate(LOWORD(wparam), not_handled);
+    case WM_HSCROLL:
+      return OnHScroll(LOWORD(wparam), not_handled);
+    case WM_VSCROLL:
+      return OnVScroll(LOWORD(wparam), not_handled);
     case WM_KEYDOWN:
     case WM_KEYUP:
     case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP: return DispatchKey(message, wparam, lparam, not_handled);
-    case WM_SYSCHAR: return OnSysChar(UINT(wparam), LOWORD(lparam), not_handled);
-    case WM_CHAR: return OnChar(UINT(wparam), LOWORD(lparam), not_handled);
+    case WM_SYSKEYUP:
+      return DispatchKey(message, wparam, lparam, not_handled);
+    case WM_SYSCHAR:
+      return OnSysChar(UINT(wparam), LOWORD(lparam), not_handled);
+    case WM_CHAR:
+      return OnChar(UINT(wparam), LOWORD(lparam), not_handled);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDOWN:
@@ -54,17 +68,24 @@ LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* no
     case WM_MBUTTONDOWN:
     case WM_MBUTTONDBLCLK:
     case WM_XBUTTONDOWN:
-    case WM_XBUTTONDBLCLK: return OnButtonDown(message, UINT(wparam), x, y, not_handled);
-    case WM_MOUSEMOVE: return OnMouseMove(UINT(wparam), x, y, not_handled);
+    case WM_XBUTTONDBLCLK:
+      return OnButtonDown(message, UINT(wparam), x, y, not_handled);
+    case WM_MOUSEMOVE:
+      return OnMouseMove(UINT(wparam), x, y, not_handled);
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:
-    case WM_XBUTTONUP: return OnButtonUp(message, UINT(wparam), x, y, not_handled);
+    case WM_XBUTTONUP:
+      return OnButtonUp(message, UINT(wparam), x, y, not_handled);
     case WM_MOUSEWHEEL:
       return OnMouseWheel(LOWORD(wparam), int16_t(HIWORD(wparam)), x, y, not_handled);
-    case WM_TIMER: OnTimer(UINT_PTR(wparam)); return 0;
-    case WM_COMMAND: return OnCommand(LOWORD(wparam), not_handled);
-    case WM_SYSCOMMAND: return OnCommand(LOWORD(wparam) & kSysCommandMask, not_handled);
+    case WM_TIMER:
+      OnTimer(UINT_PTR(wparam));
+      return 0;
+    case WM_COMMAND:
+      return OnCommand(LOWORD(wparam), not_handled);
+    case WM_SYSCOMMAND:
+      return OnCommand(LOWORD(wparam) & kSysCommandMask, not_handled);
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lparam);
       if (!header) break;
@@ -72,7 +93,8 @@ LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* no
     }
     case WM_SETFONT:
       return OnSetFont(reinterpret_cast<HFONT>(wparam), BOOL(LOWORD(lparam)), not_handled);
-    case WM_GETDLGCODE: return OnGetDlgCode(not_handled);
+    case WM_GETDLGCODE:
+      return OnGetDlgCode(not_handled);
   }
   *not_handled = true;
   return 0;
@@ -110,39 +132,40 @@ void GdiWindow::OnDestroying() {}
 void GdiWindow::OnTimer(UINT_PTR) {}
 
 // The default of every message handler: pass the message on.
-#define GDI_NOT_HANDLED \
-  {                     \
+#define GDI_NOT_HANDLED  \
+  {                      \
     *not_handled = true; \
-    return 0;           \
+    return 0;            \
   }
-LRESULT GdiWindow::OnUnhandled(UINT, WPARAM, LPARAM, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnClose(bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnGetMinMaxInfo(LPARAM, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnSize(UINT, int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnMove(int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnEraseBackground(HDC, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnPaint(bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnSetFocus(bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnKillFocus(bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnActivate(UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnHScroll(UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnVScroll(UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnKey(UINT, UINT, UINT, UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnSysChar(UINT, UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnChar(UINT, UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnButtonDown(UINT, UINT, int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnMouseMove(UINT, int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnButtonUp(UINT, UINT, int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnMouseWheel(UINT, int, int, int, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnCommand(UINT, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnNotify(HWND, UINT_PTR, UINT, NMHDR*, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnSetFont(HFONT, BOOL, bool* not_handled) GDI_NOT_HANDLED
-LRESULT GdiWindow::OnGetDlgCode(bool* not_handled) GDI_NOT_HANDLED
+LRESULT GdiWindow::OnUnhandled(UINT, WPARAM, LPARAM, bool* not_handled)
+    GDI_NOT_HANDLED LRESULT GdiWindow::OnClose(bool* not_handled) GDI_NOT_HANDLED LRESULT
+    GdiWindow::OnGetMinMaxInfo(LPARAM, bool* not_handled) GDI_NOT_HANDLED LRESULT GdiWindow::OnSize(
+        UINT, int, int,
+        bool* not_handled) GDI_NOT_HANDLED LRESULT GdiWindow::OnMove(int, int, bool* not_handled)
+        GDI_NOT_HANDLED LRESULT GdiWindow::OnEraseBackground(HDC, bool* not_handled)
+            GDI_NOT_HANDLED LRESULT GdiWindow::OnPaint(bool* not_handled) GDI_NOT_HANDLED LRESULT
+    GdiWindow::OnSetFocus(bool* not_handled) GDI_NOT_HANDLED LRESULT GdiWindow::OnKillFocus(
+        bool* not_handled) GDI_NOT_HANDLED LRESULT GdiWindow::OnActivate(UINT, bool* not_handled)
+        GDI_NOT_HANDLED LRESULT GdiWindow::OnHScroll(UINT, bool* not_handled)
+            GDI_NOT_HANDLED LRESULT GdiWindow::OnVScroll(UINT, bool* not_handled)
+                GDI_NOT_HANDLED LRESULT GdiWindow::OnKey(UINT, UINT, UINT, UINT, bool* not_handled)
+                    GDI_NOT_HANDLED LRESULT GdiWindow::OnSysChar(UINT, UINT, bool* not_handled)
+                        GDI_NOT_HANDLED LRESULT GdiWindow::OnChar(UINT, UINT,
+                                                                  bool* not_handled) GDI_NOT_HANDLED
+    LRESULT GdiWindow::OnButtonDown(UINT, UINT, int, int, bool* not_handled)
+        GDI_NOT_HANDLED LRESULT GdiWindow::OnMouseMove(UINT, int, int, bool* not_handled)
+            GDI_NOT_HANDLED LRESULT GdiWindow::OnButtonUp(UINT, UINT, int, int, bool* not_handled)
+                GDI_NOT_HANDLED LRESULT GdiWindow::OnMouseWheel(UINT, int, int, int,
+                                                                bool* not_handled) GDI_NOT_HANDLED
+    LRESULT GdiWindow::OnCommand(UINT, bool* not_handled)
+        GDI_NOT_HANDLED LRESULT GdiWindow::OnNotify(HWND, UINT_PTR, UINT, NMHDR*, bool* not_handled)
+            GDI_NOT_HANDLED LRESULT GdiWindow::OnSetFont(HFONT, BOOL, bool* not_handled)
+                GDI_NOT_HANDLED LRESULT GdiWindow::OnGetDlgCode(bool* not_handled) GDI_NOT_HANDLED
 #undef GDI_NOT_HANDLED
 
-// ---- GdiDialog -----------------------------------------------------------------------------
+    // ---- GdiDialog -----------------------------------------------------------------------------
 
-GdiDialog::~GdiDialog() {
+    GdiDialog::~GdiDialog() {
   if (hwnd_) {
     SetWindowLongPtrW(hwnd_, DWLP_USER, 0);
     if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) DestroyWindow(hwnd_);
@@ -205,9 +228,12 @@ void GdiDialog::End(int32_t result) {
   ended_ = true;
   result_ = result;
   if (!hwnd_) return;
-  if (!initialised_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
-  else if (modal_) EndDialog(hwnd_, result);
-  else DestroyWindow(hwnd_);
+  if (!initialised_)
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  else if (modal_)
+    EndDialog(hwnd_, result);
+  else
+    DestroyWindow(hwnd_);
 }
 
 bool GdiDialog::PrepareCreate(bool modal) {
@@ -232,9 +258,9 @@ bool GdiDialog::FinishModeless(HWND created) {
 
 bool GdiDialog::CreateModeless(HINSTANCE instance, HWND parent) {
   if (!PrepareCreate(false) || !EnsureTemplate()) return false;
-  return FinishModeless(CreateDialogIndirectParamW(
-      instance, reinterpret_cast<const DLGTEMPLATE*>(template_), parent, DialogProc,
-      reinterpret_cast<LPARAM>(this)));
+  return FinishModeless(
+      CreateDialogIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(template_), parent,
+                                 DialogProc, reinterpret_cast<LPARAM>(this)));
 }
 
 bool GdiDialog::CreateModelessFromResource(HINSTANCE instance, UINT template_id, HWND parent) {
@@ -297,8 +323,10 @@ INT_PTR CALLBACK GdiDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, L
   }
   if (dialog->ended_) {
     if (message == WM_CLOSE) {
-      if (dialog->modal_) EndDialog(hwnd, dialog->result_);
-      else DestroyWindow(hwnd);
+      if (dialog->modal_)
+        EndDialog(hwnd, dialog->result_);
+      else
+        DestroyWindow(hwnd);
     }
     SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, 0);
     return TRUE;

@@ -10,9 +10,9 @@
 namespace {
 
 // The template, in dialog units.
-constexpr uint32_t kDialogStyle = 0x80CA0080;    // popup, caption, system menu, minimise box,
-                                                 // modal frame
-constexpr uint32_t kBarStyle = 0x50800001;       // child, visible, border, smooth
+constexpr uint32_t kDialogStyle = 0x80CA0080;   // popup, caption, system menu, minimise box,
+                                                // modal frame
+constexpr uint32_t kBarStyle = 0x50800001;      // child, visible, border, smooth
 constexpr uint32_t kControlStyle = 0x50010000;  // child, visible, tab stop
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -62,8 +62,8 @@ size_t SeVerifyDialog::BuildTemplate(uint8_t* buffer, size_t capacity) {
   size_t length = 0;
   GdiTemplateHeader(buffer, capacity, &length, kClassName, UserTextGet(&pool, kUtVerifyTitle),
                     nullptr, 225, 40, kDialogStyle);
-  GdiTemplateItem(buffer, capacity, &length, u"msctls_progress32", u"", kProgressId, 4, 4, 217,
-                  14, kBarStyle, 0);
+  GdiTemplateItem(buffer, capacity, &length, u"msctls_progress32", u"", kProgressId, 4, 4, 217, 14,
+                  kBarStyle, 0);
   GdiTemplateItem(buffer, capacity, &length, u"Static", u"", kElapsedId, 4, 22, 153, 12,
                   kControlStyle, 0);
   GdiTemplateItem(buffer, capacity, &length, u"Button", UserTextGet(&pool, kUtVerifySkipButton),
