@@ -13,8 +13,6 @@ bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
-char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
-
 // A zero-filled string of units characters plus the terminator.
 char16_t* NewString(malloc_i* pool, size_t units) {
   if (units >= SIZE_MAX / sizeof(char16_t) - 1) return nullptr;

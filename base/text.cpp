@@ -123,8 +123,7 @@ uint32_t FoldedUtf8(const char* s, size_t len, size_t* pos) {
   return FoldCase(Utf8Decode(s, len, pos));
 }
 uint32_t AsciiUpperUnit(const char16_t* s, size_t len, size_t* pos) {
-  uint32_t u = s[(*pos)++];
-  return u >= 'a' && u <= 'z' ? u - ('a' - 'A') : u;
+  return AsciiUpper(s[(*pos)++]);
 }
 
 // Converts into a local buffer first and asks the pool only for the exact size; a result that

@@ -16,6 +16,9 @@ inline constexpr uint32_t kCodePageUtf8 = 65001;
 // Only this many "*" of a glob pattern can stretch; later ones match the empty run only.
 inline constexpr unsigned kGlobMaxStars = 50;
 
+// The upper-case form of an ASCII letter; any other unit is itself.
+constexpr char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
+
 // Decode one code point at *pos (advancing it); a 0 byte/unit decodes as 0. At or past len the
 // result is 0 and *pos stays. A malformed sequence gives kInvalidCodePoint and advances one.
 // UTF-8 accepts overlong forms and surrogate values; lead bytes F8-FF are malformed.

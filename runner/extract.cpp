@@ -315,8 +315,6 @@ class Extraction {
 
 bool IsSeparatorOrColon(char16_t c) { return c == u'\\' || c == u'/' || c == u':'; }
 
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
-
 bool IsPortDigit(char16_t c) {
   return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
 }

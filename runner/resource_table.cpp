@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "base/endian.h"
+#include "base/text.h"
 
 namespace {
-
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
 
 // Compares a NUL-padded ASCII field with a UTF-16 name, ASCII letters without regard to case.
 bool FieldMatches(const uint8_t* field, size_t max, const char16_t* name) {

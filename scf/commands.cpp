@@ -81,7 +81,6 @@ void EmitMapped(scf_parser_i* parser, char16_t (*map)(char16_t), size_t limit) {
   parser->OutN(p, ptrdiff_t(length));
 }
 
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
 char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; }
 
 void Report(scf_parser_i* parser, const char16_t* text) {

@@ -49,8 +49,6 @@ bool IsNameChar(char16_t c) {
   return IsDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
 }
 
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
-
 bool SameName(const char16_t* a, size_t alen, const char16_t* b, size_t blen) {
   if (alen != blen) return false;
   for (size_t i = 0; i < alen; ++i)
