@@ -36,6 +36,9 @@ struct path_parts_t {
 // kErrInvalidName for a null or empty path and for a UNC root with an empty server or share.
 err_t path_split(const char16_t* path, path_parts_t* parts);
 
+// The text after the last separator of a path (all of it when it has none): its last name.
+const char16_t* path_last_name(const char16_t* path);
+
 // Drops "." components and empty ones, resolves ".." against earlier components (never above
 // the root of an absolute path; unresolvable ones stay in front of a relative path), writes
 // backslashes. A trailing separator stays; an empty result is ".". Null when the pool fails or

@@ -103,6 +103,14 @@ char16_t* path_join(malloc_i* pool, const char16_t* a, const char16_t* b) {
   return out;
 }
 
+const char16_t* path_last_name(const char16_t* path) {
+  const char16_t* name = path;
+  for (const char16_t* c = path; *c; ++c) {
+    if (IsSeparator(*c)) name = c + 1;
+  }
+  return name;
+}
+
 err_t path_split(const char16_t* path, path_parts_t* parts) {
   *parts = {};
   if (!path || !path[0]) return kErrInvalidName;

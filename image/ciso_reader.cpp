@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/endian.h"
+#include "base/file.h"
 #include "base/own.h"
 #include "base/reject.h"
 #include "base/text.h"
@@ -339,10 +340,7 @@ struct SiblingScan {
 err_t CisoReader::VisitSibling(void* context, const char16_t* path, bool is_directory) {
   auto* scan = static_cast<SiblingScan*>(context);
   if (is_directory || scan->reader->Complete()) return kOk;
-  const char16_t* name = path;
-  for (const char16_t* p = path; *p; ++p)
-    if (*p == u'\\' || *p == u'/') name = p + 1;
-  if (!AsciiGlobMatchNoCase(scan->pattern, -1, name, -1)) return kOk;
+  if (!AsciiGlobMatchNoCase(scan->pattern, -1, path_last_name(path), -1)) return kOk;
   return scan->reader->AddSibling(path);
 }
 
@@ -370,10 +368,8 @@ err_t CisoReader::AddSibling(const char16_t* path) {
 // Sibling part files: every file beside this one named "NAME.*".
 err_t CisoReader::ScanSiblings(bool plain_siblings) {
   plain_siblings_ = plain_siblings;
-  size_t length = 0, name_start = 0;
-  for (; path_[length]; ++length)
-    if (path_[length] == u'\\' || path_[length] == u'/') name_start = length + 1;
-  size_t name_length = length - name_start;
+  size_t name_start = size_t(path_last_name(path_.get()) - path_.get());
+  size_t name_length = Utf16Length(path_.get() + name_start);
   OwnedText16 directory = CopyText16(path_.get(), ptrdiff_t(name_start));
   OwnedText16 pattern = Owned<char16_t>::Array(name_length + 3);
   if (!directory || !pattern) return kErrOutOfMemory;

@@ -408,10 +408,7 @@ char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv, const 
 }
 
 bool is_batch_file(const char16_t* program) {
-  const char16_t* name = program;
-  for (const char16_t* c = program; *c; ++c) {
-    if (*c == u'\\' || *c == u'/') name = c + 1;
-  }
+  const char16_t* name = path_last_name(program);
   const char16_t* end = name;
   while (*end && *end != u':') ++end;
   while (end > name && (end[-1] == u'.' || end[-1] == u' ')) --end;

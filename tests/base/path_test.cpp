@@ -246,4 +246,10 @@ TEST(NativeForm, LengthLimitIs65535Bytes) {
   EXPECT_EQ(Nt((drive + u"a").c_str()), u"error");
 }
 
+TEST(PathLastName, AfterTheLastSeparatorOfEitherKind) {
+  EXPECT_EQ(std::u16string(path_last_name(u"C:\\dir/sub\\setup.exe")), u"setup.exe");
+  EXPECT_EQ(std::u16string(path_last_name(u"setup.exe")), u"setup.exe");
+  EXPECT_EQ(std::u16string(path_last_name(u"dir\\")), u"");
+}
+
 }  // namespace
