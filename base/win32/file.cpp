@@ -379,13 +379,9 @@ err_t open_null_device(file_handle_t* handle) {
 }
 
 err_t query_exists(const char16_t* path, bool* is_directory) {
-  if (is_directory) *is_directory = false;
-  NtName name;
-  err_t e = name.Set(path);
-  if (e != kOk) return e;
-  FILE_BASIC_INFORMATION info{};
-  e = StatusToError(NtQueryAttributesFile(name.attributes(), &info));
-  if (e == kOk && is_directory) *is_directory = info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+  uint32_t attributes;
+  err_t e = query_own_attributes(path, &attributes);
+  if (is_directory) *is_directory = e == kOk && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   return e;
 }
 
