@@ -14,11 +14,13 @@
 
 namespace {
 
-// An environment variable as a program path, or null when unset or empty.
+// An environment variable as a program path (backslashes), or null when unset or empty.
 const char16_t* EnvironmentFolder(malloc_i* pool, const char* name, const char16_t* below) {
   const char* value = std::getenv(name);
   if (!value || !*value) return nullptr;
   char16_t* folder = Utf8ToUtf16Pool(pool, value, -1);
+  for (char16_t* c = folder; c && *c; ++c)
+    if (*c == u'/') *c = u'\\';
   return folder && below ? path_join(pool, folder, below) : folder;
 }
 
