@@ -9,3 +9,16 @@ endif()
 if(NOT ISORUN_FUZZ)
   find_package(GTest REQUIRED)
 endif()
+
+# zlib and liblzma as a program links them: the shared libraries, or their static archives for
+# a program that sets ISORUN_STATIC_LINK (the shipped Linux runner, linked with -static).
+add_library(isorun_compression INTERFACE)
+if(NOT WIN32)
+  find_library(ISORUN_ZLIB_ARCHIVE NAMES libz.a)
+  find_library(ISORUN_LZMA_ARCHIVE NAMES liblzma.a)
+endif()
+set(isorun_static_link "$<BOOL:$<TARGET_PROPERTY:ISORUN_STATIC_LINK>>")
+target_link_libraries(isorun_compression INTERFACE
+  "$<$<NOT:${isorun_static_link}>:ZLIB::ZLIB;LibLZMA::LibLZMA>"
+  "$<${isorun_static_link}:${ISORUN_LZMA_ARCHIVE};${ISORUN_ZLIB_ARCHIVE}>")
+target_include_directories(isorun_compression INTERFACE ${ZLIB_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS})

@@ -42,9 +42,12 @@ class CloseQueue {
     bool start_worker = false;
     {
       light_guard_c guard(lock_);
+      // A worker starts once a file waits behind another: an image of one file is closed by the
+      // extracting thread at the end, and starts no thread it would then wait for.
+      bool waiting = head_ != nullptr;
       *tail_ = node;
       tail_ = &node->next;
-      if (holders_ < kExtractCloseWorkers + 1) {
+      if (waiting && holders_ < kExtractCloseWorkers + 1) {
         ++holders_;
         start_worker = true;
       }

@@ -14,6 +14,7 @@
 #include "runner/message_box.h"
 #include "runner/process.h"
 #include "runner/resources.h"
+#include "runner/run_folders.h"
 #include "runner/runner_text.h"
 #include "runner/verify_progress.h"
 #include "usertext/user_text.h"
@@ -29,8 +30,10 @@ struct Run {
   const char16_t* const* argv = nullptr;
   const char16_t** child_argv = nullptr;  // argc + 1 entries, filled after extraction
   const char16_t* module_path = nullptr;
+  const char16_t* temp_name = nullptr;  // the run directory's first name, in whichever folder
   const char16_t* temp_dir = nullptr;
-  file_handle_t temp_handle = kNoHandle;  // holds temp_dir from its creation to its deletion
+  const char16_t* noexec_mount = nullptr;  // the temporary folder's, when it cannot run programs
+  file_handle_t temp_handle = kNoHandle;   // holds temp_dir from its creation to its deletion
   SeVolume* media = nullptr;
   SeVerifyRecord* verify = nullptr;  // the verify progress object, null when memory ran out
   process_t* child = nullptr;
@@ -49,9 +52,7 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   run.argv = argv;
   run.child_argv = run.pool.AllocArray<const char16_t*>(size_t(argc) + 1);
   run.module_path = module_path();
-  const char16_t* temp_name = runner_temp_name(&run.pool, module_base_name(), system_time_now());
-  // Without its own name the directory would be the temporary folder itself: never use that.
-  if (temp_name) run.temp_dir = path_join(&run.pool, special_folder(kFolderTemp), temp_name);
+  run.temp_name = runner_temp_name(&run.pool, module_base_name(), system_time_now());
   run.verify = CreateVerifyProgress();
   if (run.verify) run.verify->StopOn(process_pin(kPinInterrupt));
   console_setup();
@@ -110,12 +111,31 @@ int StopInterrupted() {
   return kExitRunnerFailed;
 }
 
+// Makes the run directory in the temporary folder, as before, unless its file system forbids
+// running programs; then in the first other candidate that allows them and takes the directory.
+// When none does, the error comes back with no directory made and the refusing mount noted.
+err_t CreateRunDirectory(Run& run) {
+  const char16_t* candidates[kRunFolderMax];
+  size_t count = run_folder_candidates(&run.pool, candidates);
+  for (size_t i = 0; i < count; ++i) {
+    const char16_t* mount = nullptr;
+    err_t e = folder_runs_programs(&run.pool, candidates[i], &mount);
+    if (i == 0 && e == kErrAccessDenied) run.noexec_mount = mount;
+    if (i == 0 ? e == kErrAccessDenied : e != kOk) continue;
+    // Without its own name the directory would be the folder itself: never use that.
+    run.temp_dir = run.temp_name ? path_join(&run.pool, candidates[i], run.temp_name) : nullptr;
+    if (!run.temp_dir) return kErrOutOfMemory;
+    e = create_run_directory(&run.pool, candidates[i], module_base_name(), system_time_now,
+                             &run.temp_dir, &run.temp_handle);
+    if (e == kOk || i == 0) return e;
+  }
+  run.temp_dir = nullptr;
+  return kErrAccessDenied;
+}
+
 // Extracts the media into a new directory of the run's own, stopped by the interrupt pin.
 err_t ExtractToRunDirectory(Run& run) {
-  // Without its own name the directory would be the temporary folder itself: never use that.
-  if (!run.temp_dir) return kErrOutOfMemory;
-  err_t e = create_run_directory(&run.pool, special_folder(kFolderTemp), module_base_name(),
-                                 system_time_now, &run.temp_dir, &run.temp_handle);
+  err_t e = CreateRunDirectory(run);
   if (e != kOk) return e;
   ExtractOptions options;
   options.stop = process_pin(kPinInterrupt);
@@ -127,6 +147,16 @@ err_t ExtractToRunDirectory(Run& run) {
 void DiagnoseCorruptMedia(err_t e) {
   diag_write(u"error %i mounting media, assuming corrupt/incomplete\n", int(e));
   if (*last_rejection_reason()) diag_write(u"reason: %S\n", last_rejection_reason());
+}
+
+// The box for a run with no folder to extract to: the temporary folder's mount forbids running
+// programs and no other place took the run directory. Returns 99.
+int ShowNoRunFolder(Run& run, err_t e) {
+  diag_write(u"error %i: no folder that can run programs\n", int(e));
+  show_message_box(
+      UserTextGet(&run.pool, kUtErrorExtractingTitle),
+      UserTextGet1(&run.pool, kUtErrorNoProgramFolder, display_path(&run.pool, run.noexec_mount)));
+  return kExitRunnerFailed;
 }
 
 // The main sequence; returns the exit code. Each failure shows its box and returns 99.
@@ -155,6 +185,7 @@ int MainSequence(Run& run) {
   e = ExtractToRunDirectory(run);
   // An interrupt that stopped the extraction is no extraction failure: no box for it.
   if (Interrupted()) return StopInterrupted();
+  if (e != kOk && run.noexec_mount && IsNoHandle(run.temp_handle)) return ShowNoRunFolder(run, e);
   if (e != kOk) {
     diag_write(u"error %i extracting media\n", int(e));
     show_message_box(

@@ -17,6 +17,10 @@ const char16_t* const kUtErrorExtractingMedia =
                     "available free space.\n");
 const char16_t* const kUtErrorExtractingTitle =
     UserTextDefault(u"error_extracting_title", "Extraction Failed");
+const char16_t* const kUtErrorNoProgramFolder = UserTextDefault(
+    u"error_no_program_folder",
+    "The temporary folder is on \"%1\", which is mounted without the right to run programs, and "
+    "no other folder could be used.\nChoose one that allows it, for example: TMPDIR=~/tmp\n");
 const char16_t* const kUtVerifyElapsedTime =
     UserTextDefault(u"verify_elapsed_time", "Elapsed time:");
 const char16_t* const kUtVerifySkipButton = UserTextDefault(u"verify_skip_button", "Skip");

@@ -8,6 +8,7 @@ extern const char16_t* const kUtErrorCorruptTitle;
 extern const char16_t* const kUtErrorEmbeddedCommandFailed;  // %1 command line, %2 error code
 extern const char16_t* const kUtErrorExtractingMedia;        // %1 module path, %2 temporary dir
 extern const char16_t* const kUtErrorExtractingTitle;
+extern const char16_t* const kUtErrorNoProgramFolder;  // %1 mount point of the temporary folder
 extern const char16_t* const kUtVerifyElapsedTime;
 extern const char16_t* const kUtVerifySkipButton;
 extern const char16_t* const kUtVerifyTitle;

@@ -135,17 +135,20 @@ void OnPackProgress(void* bar, uint64_t done, uint64_t) {
 
 // Where `--stub windows|linux` is looked for: beside this isorun program, then in the other
 // build tree of a source checkout (build/<preset>/bin beside build/win32/bin and build/host/bin).
+// The Linux stub is the static, stripped runner; a build without one (the sanitizer builds) has
+// only the development runner, which stands in for it there.
 std::vector<std::string> StubCandidates(const std::string& kind) {
   const bool windows = kind == "windows";
-  const std::string name = windows ? "isorun-sfx.exe" : "isorun-sfx";
+  const std::vector<std::string> names =
+      windows ? std::vector<std::string>{"isorun-sfx.exe"}
+              : std::vector<std::string>{"isorun-sfx-static", "isorun-sfx"};
   std::vector<std::string> found;
   std::string here = ProgramDirectory();
   if (here.empty()) return found;
   fs::path dir(here);
-  found.push_back((dir / name).string());
-  found.push_back((dir / ".." / ".." / (windows ? "win32" : "host") / "bin" / name)
-                      .lexically_normal()
-                      .string());
+  fs::path other = (dir / ".." / ".." / (windows ? "win32" : "host") / "bin").lexically_normal();
+  for (const fs::path& folder : {dir, other})
+    for (const std::string& name : names) found.push_back((folder / name).string());
   return found;
 }
 

@@ -1,8 +1,10 @@
-// Process facts on Linux: /proc/self/exe, the host name, environ, the current directory and the
-// environment variables behind the folder table. System paths come back in the program's own
-// backslash form.
+// Process facts on Linux: /proc/self/exe (or the started path), the host name, environ, the current
+// directory and the environment variables behind the folder table. System paths come back in the
+// program's own backslash form.
+#include <sys/auxv.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/folders_impl.h"
@@ -45,6 +47,21 @@ class posix_folder_reader_c final : public folder_source_reader_i {
 
 posix_folder_reader_c g_reader;
 
+// Without /proc (a bare chroot or container), the path the program was started by, which the
+// kernel hands over at start: made absolute against the current directory, which is still that
+// of the start.
+size_t StartedPath(char16_t* buf, size_t cap) {
+  const char* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (!started || !*started) return 0;
+  char target[kSystemTextBytes] = "";
+  if (started[0] != '/' && !getcwd(target, sizeof target)) return 0;
+  size_t used = Utf8Length(target);
+  const char* separator = used && target[used - 1] != '/' ? "/" : "";
+  int length = std::snprintf(target + used, sizeof target - used, "%s%s", separator, started);
+  if (length < 0 || used + size_t(length) >= sizeof target) return 0;
+  return ToProgramPath(target, used + size_t(length), buf, cap);
+}
+
 }  // namespace
 
 folder_source_reader_i* platform_folder_reader() { return &g_reader; }
@@ -53,7 +70,7 @@ const folder_row_t* platform_folder_rows() { return kPosixFolderRows; }
 size_t platform_module_file_name(char16_t* buf, size_t cap) {
   char target[kSystemTextBytes];
   ssize_t length = readlink("/proc/self/exe", target, sizeof target);
-  if (length <= 0 || size_t(length) >= sizeof target) return 0;
+  if (length <= 0 || size_t(length) >= sizeof target) return StartedPath(buf, cap);
   return ToProgramPath(target, size_t(length), buf, cap);
 }
 

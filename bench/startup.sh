@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Start-up cost of the runner: a runner over a tiny image (one small program) from start to the
+# end of its child, against that program started directly, in the same run. Lines for the
+# shipped static Linux runner, the development runner (dynamic, with debug information) and,
+# for information, the Windows runner under Wine against its program under Wine. The overhead is
+# the runner's median minus the program's; the ratio is runner / program. The CPU columns give
+# user + system time per run (children included), which waiting for a busy machine's cores does
+# not inflate.
+#
+#   bench/startup.sh
+# Environment: ISORUN_BIN (default build/host/bin), ISORUN_WIN32_BIN (default build/win32/bin),
+# ROUNDS (31), WINE_ROUNDS (5), STAT (median).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BIN=${ISORUN_BIN:-$ROOT/build/host/bin}
+WIN_BIN=${ISORUN_WIN32_BIN:-$ROOT/build/win32/bin}
+ROUNDS=${ROUNDS:-31}
+export DIGITS=5
+WINE_ROUNDS=${WINE_ROUNDS:-5}
+[ -x "$BIN/isorun" ] || { echo "no $BIN/isorun: build the host preset first" >&2; exit 1; }
+source "$(dirname "$0")/timing.bash"
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+mkdir -p "$WORK/tiny" "$WORK/tmp"
+cp "$BIN/autorun" "$WORK/tiny/autorun"
+export TMPDIR=$WORK/tmp
+
+ms() { awk -v s="$1" 'BEGIN { printf "%.2f", s * 1000 }'; }
+# cpu COMMAND...: user + system seconds per run over $ROUNDS runs.
+cpu() {
+  local TIMEFORMAT='%3U %3S' t
+  t=$({ time (for _ in $(seq "$ROUNDS"); do "$@" >/dev/null 2>&1; done); } 2>&1)
+  awk -v t="$t" -v n="$ROUNDS" 'BEGIN { split(t, a, " "); printf "%.5f", (a[1] + a[2]) / n }'
+}
+# line LABEL RUNNER_SECONDS PROGRAM_SECONDS [RUNNER_CPU PROGRAM_CPU]
+line() {
+  printf '%-40s %9s %9s %9s %7s %9s %9s\n' "$1" "$(ms "$2")" "$(ms "$3")" \
+    "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.2f", (a - b) * 1000 }')" "$(ratio "$2" "$3")" \
+    "$([ -n "${4:-}" ] && ms "$4" || echo -)" "$([ -n "${5:-}" ] && ms "$5" || echo -)"
+}
+
+printf '%s of %s runs; %s cores, load %s\n' "${STAT:-median}" "$ROUNDS" "$(nproc)" \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-40s %9s %9s %9s %7s %9s %9s\n' "runner over a tiny image" "runner ms" "alone ms" \
+  "overhead" "ratio" "cpu ms" "alone cpu"
+t_alone=$(timed "$WORK/tiny/autorun")
+c_alone=$(cpu "$WORK/tiny/autorun")
+for stub in isorun-sfx-static isorun-sfx; do
+  [ -f "$BIN/$stub" ] || continue
+  "$BIN/isorun" sfx "$WORK/tiny" -o "$WORK/$stub.run" --stub "$BIN/$stub" --run autorun >/dev/null
+  t_runner=$(timed "$WORK/$stub.run")
+  line "$stub ($(stat -c %s "$BIN/$stub") bytes)" "$t_runner" "$t_alone" \
+    "$(cpu "$WORK/$stub.run")" "$c_alone"
+done
+
+if [ -f "$WIN_BIN/isorun-sfx.exe" ] && [ -f "$WIN_BIN/autorun.exe" ]; then
+  mkdir -p "$WORK/tiny-win"
+  cp "$WIN_BIN/autorun.exe" "$WORK/tiny-win/autorun.exe"
+  "$BIN/isorun" sfx "$WORK/tiny-win" -o "$WORK/setup.exe" --stub "$WIN_BIN/isorun-sfx.exe" \
+    --run autorun.exe >/dev/null
+  export ISORUN_WINE_NO_WINDOWS=1
+  t_alone=$(ROUNDS=$WINE_ROUNDS timed "$ROOT/scripts/wine-run" "$WORK/tiny-win/autorun.exe")
+  t_runner=$(ROUNDS=$WINE_ROUNDS timed "$ROOT/scripts/wine-run" "$WORK/setup.exe")
+  line "isorun-sfx.exe under Wine ($WINE_ROUNDS runs)" "$t_runner" "$t_alone"
+fi
