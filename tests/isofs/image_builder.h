@@ -181,7 +181,8 @@ struct UdfLayout {
   uint32_t block_size = 2048;
   bool metadata = false;           // add a metadata partition map (map 1)
   uint32_t metadata_file = 0;      // its metadata file's block in partition 0
-  bool sparable = false;           // a sparable map after the physical one
+  bool sparable = false;           // a sparable map of partition 7 after the physical one
+  uint32_t sparing_table = 290;    // its sparing table's sector
   bool virtual_map = false;        // a virtual map (the next map) through a virtual allocation table
   uint16_t virtual_partition = 7;  // the partition number it names
   uint32_t fsd_block = 0;          // file set descriptor: block in the map below
@@ -221,6 +222,11 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
     uint8_t* m = lvd + at;
     m[0] = 2, m[1] = 64;
     std::memcpy(m + 5, "*UDF Sparable Partition", 23);
+    StoreLe16(m + 38, 7);
+    StoreLe16(m + 40, 32);  // packet length
+    m[42] = 1;              // one copy of the table
+    StoreLe32(m + 44, kSector);
+    StoreLe32(m + 48, l.sparing_table);
     at += 64, ++maps;
   }
   if (l.virtual_map) {
@@ -243,6 +249,16 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
   StoreLe32(lvd + 268, maps);
   PutTag(lvd, 6, l.vds + 2);
   PutTag(img.At(l.vds + 3), 8, l.vds + 3);
+}
+
+// A sparing table that moves the packets starting at `originals` to `sectors`.
+inline void PutSparingTable(Image& img, uint32_t sector, const std::vector<std::pair<uint32_t, uint32_t>>& moved) {
+  uint8_t* t = img.At(sector);
+  std::memcpy(t + 17, "*UDF Sparing Table", 18);
+  StoreLe16(t + 48, uint16_t(moved.size() + 1));
+  uint8_t* e = t + 56;
+  for (auto& [original, to] : moved) StoreLe32(e, original), StoreLe32(e + 4, to), e += 8;
+  StoreLe32(e, 0xFFFFFFFF), StoreLe32(e + 4, 399);  // a spare packet still free
 }
 
 inline void PutFileSet(Image& img, uint32_t sector, const UdfLayout& l) {

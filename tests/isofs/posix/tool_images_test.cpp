@@ -319,10 +319,12 @@ TEST_F(ToolImages, PycdlibUdf260) {
 
 TEST_F(ToolImages, MkudffsEmptyVolumes) {
   if (!Have("mkudffs") && !Have("/usr/sbin/mkudffs")) GTEST_SKIP();
-  // Recipes: mkudffs -b 2048 [-m hd|bdr] -r REV image (an empty file system). The label is
-  // the file set identifier, the last of the identifiers that is not empty.
+  // Recipes: mkudffs -b 2048 [-m hd|bdr|cdrw] -r REV image (an empty file system); cdrw gives
+  // a sparable partition map with its sparing tables. The label is the file set identifier,
+  // the last of the identifiers that is not empty.
   const char* variants[] = {"--udfrev=0x0102", "--media-type=hd --udfrev=0x0201",
-                            "--media-type=bdr --udfrev=0x0250"};
+                            "--media-type=bdr --udfrev=0x0250", "--media-type=cdrw --udfrev=0x0150",
+                            "--media-type=cdrw --udfrev=0x0201"};
   for (const char* variant : variants) {
     std::string img = dir.path() + "/empty.udf";
     std::remove(img.c_str());
