@@ -32,6 +32,8 @@ constexpr uint32_t kDrInterleaveGap = 27;
 constexpr uint32_t kDrIdentifierLength = 32;
 constexpr uint32_t kDrIdentifier = 33;
 constexpr uint8_t kFlagDirectory = 0x02;
+constexpr uint8_t kFlagAssociated = 0x04;
+constexpr uint8_t kFlagMultiExtent = 0x80;  // another record of the same file follows
 
 // Extended attribute record fields (ECMA-119 9.5).
 constexpr uint32_t kEarFixedPart = 250;
@@ -217,6 +219,7 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
   uint8_t* last_identifier = work + kSectorSize;  // the raw identifier that made `last`
   uint32_t last_length = 0;
   Entry* last = nullptr;
+  bool last_continues = false;  // the previous record had the multi-extent flag
   StreamReader stream(media_, directory);
   err_t result = kOk;
   for (;;) {
@@ -238,9 +241,14 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
     }
     const uint8_t* id = record + kDrIdentifier;
     if (id_length == 0 || (id_length == 1 && id[0] <= 1)) continue;  // ".", ".."
+    // An associated file (ECMA-119 9.1.6) carries data about the file of its name, not the file.
+    if (record[kDrFileFlags] & kFlagAssociated) continue;
     bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
-    if (last && id_length == last_length && std::memcmp(id, last_identifier, id_length) == 0) {
-      // A further extent of the same file.
+    bool continuation = last_continues;
+    last_continues = record[kDrFileFlags] & kFlagMultiExtent;
+    if (continuation && id_length == last_length &&
+        std::memcmp(id, last_identifier, id_length) == 0) {
+      // A further extent of the same file (ECMA-119 6.5.1).
       if (interleaved) continue;
       uint32_t length = LoadBe32(record + kDrDataLengthBe);
       if ((result = media_->AppendRun(last, LoadBe32(record + kDrExtentBe), SectorsFor(length))))

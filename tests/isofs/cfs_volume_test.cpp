@@ -82,9 +82,15 @@ TEST(CfsNames, NamesFoldCaseBeyondAscii) {
   EXPECT_EQ(LookupPath(m.volume, "\xC3\xA4pfe", 3, &r), kErrFileNotFound);
 }
 
-TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
-  Opened m(OneDirectory({File("BIG.BIN;1", 33, kSector), File("BIG.BIN;1", 31, kSector), File("BIG.BIN;1", 35, 7),
-                         File("NEXT;1", 30, 3)}));
+Record Continued(const std::string& id, uint32_t extent, uint32_t size) {
+  Record r = File(id, extent, size);
+  r.flags = 0x80;  // multi-extent: the next record continues the file
+  return r;
+}
+
+TEST(CfsExtents, MultiExtentRecordsJoinIntoOneFile) {
+  Opened m(OneDirectory({Continued("BIG.BIN;1", 33, kSector), Continued("BIG.BIN;1", 31, kSector),
+                         File("BIG.BIN;1", 35, 7), File("NEXT;1", 30, 3)}));
   std::vector<SeEntryInfo> infos;
   ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"BIG.BIN", "NEXT"}));
   EXPECT_EQ(infos[0].size, 2u * kSector + 7);
@@ -95,10 +101,29 @@ TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
   EXPECT_EQ(std::string(data.begin() + 2 * kSector, data.end()), "sector3");
 }
 
+TEST(CfsExtents, EqualIdentifiersWithoutTheMultiExtentFlagStayApart) {
+  Opened m(OneDirectory({File("TWO;1", 31, 5), File("TWO;1", 33, 6)}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos).size(), 2u);
+  EXPECT_EQ(infos[0].size + infos[1].size, 11u);
+}
+
+TEST(CfsExtents, AssociatedFilesAreSkipped) {
+  Record associated = File("MAIN.TXT;1", 31, 5);
+  associated.flags = 0x04;
+  Opened m(OneDirectory({associated, File("MAIN.TXT;1", 33, 7)}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"MAIN.TXT"}));
+  EXPECT_EQ(infos[0].size, 7u);
+  EXPECT_EQ(ReadFile(m.volume, "MAIN.TXT", 1500), Bytes({'s', 'e', 'c', 't', 'o', 'r', '3'}));
+}
+
 TEST(CfsExtents, InterleavedFilesHaveNoData) {
   Record r = File("INTER;1", 30, 5000);
   r.unit_size = 1, r.gap = 1;
-  Opened m(OneDirectory({r, r}));
+  Record first = r;
+  first.flags = 0x80;
+  Opened m(OneDirectory({first, r}));
   std::vector<SeEntryInfo> infos;
   ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"INTER"}));
   EXPECT_EQ(infos[0].size, 0u);
