@@ -2,6 +2,8 @@
 // extended attribute records, interleaved files, dates and damaged directories.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "image_builder.h"
 
 using namespace isofs_test;
@@ -237,4 +239,70 @@ TEST(CfsDamage, DirectoryPointingBackAtAnAncestorFails) {
   EXPECT_EQ(ListNames(n.volume, "A/C"), std::vector<std::string>{"UP"});
   EXPECT_EQ(ListNames(n.volume, "A/C/UP"), std::vector<std::string>{"<error 11>"});
   EXPECT_EQ(ListNames(n.volume, "B/SAME"), std::vector<std::string>{"C"});
+}
+
+namespace {
+
+// System Use entries: signature, length, version 1, data.
+std::string Su(const char* signature, const std::string& data) {
+  return std::string(signature, 2) + char(4 + data.size()) + '\1' + data;
+}
+std::string Both32(uint32_t v) {
+  std::string s(8, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = char(v >> (8 * i)), s[7 - i] = char(v >> (8 * i));
+  return s;
+}
+const std::string kSp = Su("SP", std::string("\xBE\xEF\0", 3));
+const std::string kEr = Su("ER", std::string("\x0A\0\0\1", 4) + "RRIP_1991A");
+std::string Ce(uint32_t sector, uint32_t length) { return Su("CE", Both32(sector) + Both32(0) + Both32(length)); }
+
+// A primary volume with Rock Ridge whose root holds `records`, and a Joliet volume whose root
+// holds "joliet"; sectors 30 and up hold what `areas` puts there.
+Bytes RockImage(const std::vector<Record>& records, const std::map<uint32_t, std::string>& areas = {}) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutVolumeDescriptor(img, 17, 2, 1, "J", "%/E", 21, kSector);
+  PutDirectory(img, 20, kSector, records, kSp + kEr);
+  PutDirectory(img, 21, kSector, {File(Ucs2("joliet"))});
+  for (auto& [sector, bytes] : areas) std::memcpy(img.At(sector), bytes.data(), bytes.size());
+  return img.bytes;
+}
+
+Record RockFile(const std::string& id, const std::string& system_use) {
+  Record r = File(id, 30, 4);
+  r.system_use = system_use;
+  return r;
+}
+
+}  // namespace
+
+TEST(CfsRockRidge, NamesModesAndLinksWinOverJoliet) {
+  std::string link = Su("SL", std::string("\0", 1) + std::string("\0\2..", 4) + std::string("\0\6target", 8));
+  Opened m(RockImage({RockFile("A.;1", Su("NM", std::string("\0", 1) + "Mixed Name.txt") +
+                                           Su("PX", Both32(0100750) + Both32(1) + Both32(0) + Both32(0))),
+                      RockFile("B.;1", Su("NM", std::string("\0", 1) + "up") + link)}));
+  ASSERT_EQ(m.error, kOk);
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"Mixed Name.txt", "up"}));
+  EXPECT_EQ(infos[0].mode, 0100750u);
+  EXPECT_EQ(infos[1].type, kSeTypeLink);
+  Bytes target = ReadFile(m.volume, "up");
+  EXPECT_EQ(std::string(target.begin(), target.end()), "../target");
+  EXPECT_EQ(ListNames(m.volume, ".$media/volume02"), (std::vector<std::string>{"joliet"}));
+}
+
+TEST(CfsRockRidge, NameGoesOnInAContinuationArea) {
+  Opened m(RockImage({RockFile("A.;1", Su("NM", std::string("\1", 1) + "long") + Ce(30, 9))},
+                     {{30, Su("NM", std::string("\0", 1) + "name")}}));
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"longname"}));
+}
+
+TEST(CfsRockRidge, LoopingContinuationsAndBadEntriesFailTheDirectory) {
+  for (const std::string& system_use : {Ce(30, 28), Su("NM", "") .substr(0, 2) + std::string("\2\1", 2)}) {
+    Opened m(RockImage({RockFile("A.;1", system_use)}, {{30, Ce(30, 28)}}));
+    ASSERT_EQ(m.error, kOk);
+    SeLookupResult r;
+    EXPECT_EQ(LookupPath(m.volume, "A", 1, &r), kErrBadFormat);
+  }
 }

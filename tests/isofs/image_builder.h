@@ -54,12 +54,19 @@ struct Record {
   uint8_t ear_length = 0;
   uint8_t unit_size = 0, gap = 0;
   uint8_t date[7] = {100, 1, 2, 3, 4, 5, 0};  // 2000-01-02 03:04:05 UTC
+  std::string system_use;                     // System Use entries (SUSP, Rock Ridge)
 };
+
+inline uint32_t RecordLength(const Record& r) {
+  uint32_t length = 33 + uint32_t(r.id.size());
+  length += length & 1;
+  length += uint32_t(r.system_use.size());
+  return length + (length & 1);
+}
 
 // Writes a directory record at p; returns its length.
 inline uint32_t PutRecord(uint8_t* p, const Record& r) {
-  uint32_t length = 33 + uint32_t(r.id.size());
-  length += length & 1;
+  uint32_t length = RecordLength(r);
   std::memset(p, 0, length);
   p[0] = uint8_t(length);
   p[1] = r.ear_length;
@@ -72,18 +79,21 @@ inline uint32_t PutRecord(uint8_t* p, const Record& r) {
   PutBoth16(p + 28, 1);
   p[32] = uint8_t(r.id.size());
   std::memcpy(p + 33, r.id.data(), r.id.size());
+  std::memcpy(p + 33 + r.id.size() + ((r.id.size() & 1) ^ 1), r.system_use.data(), r.system_use.size());
   return length;
 }
 
 // A directory's sectors from its records (records never cross a sector); "." and ".." first.
-inline void PutDirectory(Image& img, uint32_t sector, uint32_t self_size, const std::vector<Record>& records) {
+inline void PutDirectory(Image& img, uint32_t sector, uint32_t self_size, const std::vector<Record>& records,
+                         const std::string& dot_system_use = "") {
   uint32_t at = 0;
   Record dot{std::string(1, '\0'), sector, self_size, 2};
+  dot.system_use = dot_system_use;
   Record dotdot{std::string(1, '\1'), sector, self_size, 2};
   at += PutRecord(img.At(sector, at), dot);
   at += PutRecord(img.At(sector, at), dotdot);
   for (const Record& r : records) {
-    uint32_t length = 33 + uint32_t(r.id.size()) + ((33 + r.id.size()) & 1);
+    uint32_t length = RecordLength(r);
     if (at % kSector + length > kSector) at = (at / kSector + 1) * kSector;
     at += PutRecord(img.At(sector) + at, r);
   }
