@@ -89,6 +89,10 @@ class RockRidgeImages : public testing::Test {
     EXPECT_EQ(extracted, source);
     ASSERT_EQ(Shell("xorriso -osirrox on -indev '" + iso + "' -extract / '" + theirs + "'"), 0);
     EXPECT_EQ(extracted, TreeOf(theirs));
+    // `isorun ls -l -R` marks links as such.
+    ToolRun listing = RunTool({"ls", "-l", "-R", iso});
+    EXPECT_NE(listing.out.find("l--            9 "), std::string::npos) << listing.out;
+    EXPECT_NE(listing.out.find(" lib/libx.so\n"), std::string::npos) << listing.out;
     // The script runs its helper, which reads the library through its link.
     EXPECT_EQ(Capture("cd '" + ours + "' && ./run.sh"), "library\n");
   }
