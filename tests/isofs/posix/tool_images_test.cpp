@@ -15,28 +15,16 @@
 
 #include "../image_builder.h"
 #include "pack/packer.h"
+#include "support/shell.h"
 #include "support/test_support.h"
 
 using namespace isofs_test;
 
 namespace {
 
-bool Have(const std::string& command) {
-  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
+using testing_support::Capture;
+using testing_support::Have;
+using testing_support::Shell;
 
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -10,27 +10,16 @@
 #include <sstream>
 #include <string>
 
+#include "support/shell.h"
 #include "support/test_support.h"
 #include "tools/tool.h"
 #include "tools/tool_run.h"
 
 namespace {
 
-bool Have(const std::string& command) {
-  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
+using testing_support::Capture;
+using testing_support::Have;
+using testing_support::Shell;
 
 // path -> "type|size|mode|mtime|link target|content digest" (directories: type only, as their
 // modes and times are the extractor's own).
