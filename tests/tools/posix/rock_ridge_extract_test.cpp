@@ -107,6 +107,29 @@ TEST_F(RockRidgeImages, GenisoimageRelocatesTheDeepTree) {
   Check(iso, ".rr_moved");
 }
 
+// Rock Ridge images from outside, as Debian ships them (grub-rescue-pc: Rock Ridge without
+// Joliet; ipxe), fetched once with `apt-get download` into the build's fixture cache: the tool
+// extracts what xorriso extracts, names, sizes, modes, times and bytes.
+TEST_F(RockRidgeImages, DebianImagesExtractAsXorrisoExtractsThem) {
+  if (!Have("xorriso") || !Have("apt-get") || !Have("dpkg-deb")) GTEST_SKIP() << "xorriso or apt is missing";
+  std::string cache = testing_support::BinDir() + "/../fixtures/debs";
+  std::string fetch = "mkdir -p '" + cache + "' && cd '" + cache +
+                      "' && { ls grub-rescue-pc_*.deb ipxe_*.deb || apt-get download grub-rescue-pc ipxe; }";
+  if (Shell(fetch) != 0) GTEST_SKIP() << "grub-rescue-pc and ipxe cannot be fetched";
+  std::string unpacked = scratch.path() + "/debs";
+  ASSERT_EQ(Shell("for d in '" + cache + "'/*.deb; do dpkg-deb -x \"$d\" '" + unpacked + "'; done"), 0);
+  for (const char* image : {"/usr/lib/grub-rescue/grub-rescue-cdrom.iso", "/usr/lib/ipxe/ipxe.iso"}) {
+    std::string iso = unpacked + image, ours = scratch.path() + "/ours", theirs = scratch.path() + "/theirs";
+    Shell("rm -rf '" + ours + "' '" + theirs + "'");
+    ToolRun run = RunTool({"extract", iso, "-C", ours});
+    ASSERT_EQ(run.code, 0) << image << ": " << run.err;
+    ASSERT_EQ(Shell("xorriso -osirrox on -indev '" + iso + "' -extract / '" + theirs + "'"), 0);
+    auto extracted = TreeOf(ours);
+    EXPECT_GT(extracted.size(), 3u) << image;
+    EXPECT_EQ(extracted, TreeOf(theirs)) << image;
+  }
+}
+
 TEST_F(RockRidgeImages, LinksLeavingTheTreeFailTheExtraction) {
   if (!Have("xorriso")) GTEST_SKIP() << "xorriso is not installed";
   for (const char* target : {"../../outside", "/etc/passwd"}) {
