@@ -31,6 +31,9 @@ constexpr uint32_t kPxMinLength = 36;
 constexpr uint32_t kPxMode = 4;
 constexpr uint32_t kClLength = 12;
 constexpr uint32_t kClLocation = 4;
+// ER: identifier length, descriptor length, source length, version, then the identifier.
+constexpr uint32_t kErIdentifierLength = 4;
+constexpr uint32_t kErIdentifier = 8;
 // NM and SL flags.
 constexpr uint8_t kNmContinue = 0x01;
 constexpr uint8_t kNmCurrent = 0x02;
@@ -109,10 +112,11 @@ void TakeTimes(const uint8_t* e, uint32_t n, RockRecord* r) {
 
 // ER: an extension reference; Rock Ridge's identifiers in its three spellings.
 bool NamesRockRidge(const uint8_t* e, uint32_t n) {
-  uint32_t id_length = e[4];
+  uint32_t id_length = e[kErIdentifierLength];
   static const char* const kIds[] = {"RRIP_1991A", "IEEE_P1282", "IEEE_1282"};
   for (const char* id : kIds) {
-    if (id_length == std::strlen(id) && 8 + id_length <= n && !std::memcmp(e + 8, id, id_length))
+    if (id_length == std::strlen(id) && kErIdentifier + id_length <= n &&
+        !std::memcmp(e + kErIdentifier, id, id_length))
       return true;
   }
   return false;
@@ -138,7 +142,7 @@ err_t ReadArea(const uint8_t* area, uint32_t length, RockRecord* r, Continuation
       r->skip = e[kSpSkip];
     } else if (Is(e, "CE") && n >= kCeLength) {
       *next = {LoadLe32(e + kCeBlock), LoadLe32(e + kCeOffset), LoadLe32(e + kCeSize), true};
-    } else if (Is(e, "ER")) {
+    } else if (Is(e, "ER") && n >= kErIdentifier) {
       r->rock_ridge |= NamesRockRidge(e, n);
     } else if (Is(e, "NM") && n > kEntryData) {
       ok = TakeName(e, n, r);
