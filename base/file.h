@@ -211,6 +211,14 @@ err_t create_directory_at(file_handle_t* directory, file_handle_t parent, const 
 // the archive attribute: kErrFileExists when anything has the name, so nothing is ever overwritten.
 err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* name);
 
+// Sets the permission bits (the low 12 bits of `mode`) of the file `file` holds. Windows keeps no
+// such bits: there the file stays as it is.
+err_t set_file_mode(file_handle_t file, uint32_t mode);
+
+// Creates a symbolic link `name` in `parent` to `target` (UTF-8, '/' separated), never over
+// anything already there (kErrFileExists). Windows: kErrNotSupported, nothing is created.
+err_t create_link_at(file_handle_t parent, const char16_t* name, const char* target);
+
 // A second handle to the file `file` holds, for reading and executing its data.
 err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file);
 

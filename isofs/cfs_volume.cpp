@@ -1,12 +1,16 @@
 // IsoFs::CfsVolume: one ISO 9660 directory hierarchy (ECMA-119), from a primary, supplementary
 // (Joliet) or enhanced volume descriptor. Both-endian numbers are read from their big-endian
-// half.
+// half. A hierarchy whose root opens its System Use area with an SP entry carries SUSP, and
+// Rock Ridge names, modes, times, links and relocated directories replace what ISO 9660 says.
 #include <cstring>
 
 #include "base/endian.h"
+#include "base/own.h"
+#include "base/reject.h"
 #include "base/text.h"
 #include "isofs/disc_time.h"
 #include "isofs/media_impl.h"
+#include "isofs/rock_ridge.h"
 #include "isofs/volumes.h"
 
 namespace IsoFs {
@@ -32,6 +36,8 @@ constexpr uint32_t kDrInterleaveGap = 27;
 constexpr uint32_t kDrIdentifierLength = 32;
 constexpr uint32_t kDrIdentifier = 33;
 constexpr uint8_t kFlagDirectory = 0x02;
+constexpr uint8_t kFlagAssociated = 0x04;
+constexpr uint8_t kFlagMultiExtent = 0x80;  // another record of the same file follows
 
 // Extended attribute record fields (ECMA-119 9.5).
 constexpr uint32_t kEarFixedPart = 250;
@@ -49,6 +55,13 @@ constexpr uint32_t kMaxLabel = 49;
 constexpr uint32_t kNameBytes = 500;
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+// Where the System Use area starts: after the identifier and the padding byte that follows an
+// identifier of even length (ECMA-119 9.1.12, 9.1.13).
+uint32_t SystemUseStart(const uint8_t* record) {
+  uint32_t n = record[kDrIdentifierLength];
+  return kDrIdentifier + n + ((n & 1) == 0 ? 1 : 0);
+}
 
 // The length of the longest prefix of s[0..n) that ends on a whole UTF-8 character.
 uint32_t WholeUtf8(const uint8_t* s, uint32_t n) {
@@ -140,11 +153,19 @@ class CfsVolume final : public Volume {
   err_t GetInfo(uint64_t* time, char16_t** label) override;
 
   err_t TakeLabel(const uint8_t* field);
+  err_t ReadRock(const uint8_t* record, uint32_t skip, RockRecord* rock);
+  void DetectRockRidge(const uint8_t* root_record);
   uint64_t time_ = 0;
+  bool susp_ = false;  // records carry System Use entries after skip_ bytes
+  uint8_t skip_ = 0;
+  bool rock_ridge_ = false;
 
  private:
   ~CfsVolume() = default;
-  err_t AddRecord(Entry* directory, const uint8_t* record, uint64_t position, Entry** made);
+  err_t AddRecord(Entry* directory, const uint8_t* record, uint64_t position,
+                  const RockRecord* rock, Entry** made);
+  err_t AddRelocated(Entry* e, uint32_t location);
+  err_t ApplyRock(Entry* e, const RockRecord& rock);
 
   Media* media_;
   int kind_;
@@ -179,9 +200,51 @@ void CfsVolume::ProcessWork(ExpandWorkState* item, uint8_t* buffer, uint32_t buf
   item->Destroy();
 }
 
+// The System Use entries of a record, `skip` bytes into its System Use area.
+err_t CfsVolume::ReadRock(const uint8_t* record, uint32_t skip, RockRecord* rock) {
+  uint32_t start = SystemUseStart(record) + skip;
+  uint32_t end = record[kDrLength];
+  return ReadSystemUse(media_, record + start, start < end ? end - start : 0, rock);
+}
+
+// SUSP is in use when the System Use area of the root's "." record opens with SP; Rock Ridge
+// when an ER names it or its entries stand there. A root that cannot be read or whose entries
+// are malformed leaves the hierarchy plain ISO 9660.
+void CfsVolume::DetectRockRidge(const uint8_t* root_record) {
+  uint32_t extent =
+      LoadBe32(root_record + kDrExtentBe) + (root_record[kDrExtendedAttributeLength] ? 1 : 0);
+  uint8_t dot[255];
+  if (media_->ReadImage(uint64_t(extent) * kSectorSize, dot, sizeof dot) != kOk) return;
+  Owned<RockRecord> rock(HeapNew<RockRecord>());
+  if (!rock || dot[kDrLength] <= kDrIdentifier || ReadRock(dot, 0, rock.get()) != kOk) return;
+  susp_ = rock->susp;
+  skip_ = rock->skip;
+  rock_ridge_ = rock->susp && rock->rock_ridge;
+}
+
+// A CL placeholder: the entry becomes the directory at `location`, as its "." record says.
+err_t CfsVolume::AddRelocated(Entry* e, uint32_t location) {
+  uint8_t dot[kDrIdentifier + 1];
+  if (err_t err = media_->ReadImage(uint64_t(location) * kSectorSize, dot, sizeof dot)) return err;
+  if (dot[kDrLength] < sizeof dot || LoadBe32(dot + kDrExtentBe) != location)
+    return Reject(kErrBadFormat, "relocated directory at sector %u has no \".\" record", location);
+  e->size = LoadBe32(dot + kDrDataLengthBe);
+  e->modification_time = IsoShortDate(dot + kDrRecordingDate);
+  return media_->AppendRun(e, location, SectorsFor(e->size));
+}
+
+err_t CfsVolume::ApplyRock(Entry* e, const RockRecord& rock) {
+  if (rock.has_mode) e->mode = rock.mode;
+  if (rock.modification_time) e->modification_time = rock.modification_time;
+  if (rock.creation_time) e->creation_time = rock.creation_time;
+  if (rock.has_child) return AddRelocated(e, rock.child_location);
+  if (rock.is_link) return media_->SetLinkTarget(e, rock.link, rock.link_length);
+  return kOk;
+}
+
 // Makes the entry of one directory record (not a continuation).
 err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t position,
-                           Entry** made) {
+                           const RockRecord* rock, Entry** made) {
   char name[kNameBytes];
   uint32_t id_length = record[kDrIdentifierLength];
   uint32_t full =
@@ -189,10 +252,18 @@ err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t pos
   bool is_directory = record[kDrFileFlags] & kFlagDirectory;
   uint32_t short_length =
       kind_ != kDescriptorEnhanced && !is_directory ? ShortNameLength(name, full) : full;
+  const char* chosen = name;
+  if (rock && rock->has_name) {
+    chosen = rock->name;
+    full = short_length = rock->name_length;
+  }
+  if (rock && rock->has_child) is_directory = true;
   Entry* e;
-  if (err_t err = media_->AddChild(directory, this, name, short_length, full, position + 1,
+  if (err_t err = media_->AddChild(directory, this, chosen, short_length, full, position + 1,
                                    is_directory ? kSeTypeDirectory : kSeTypeFile, &e))
     return err;
+  *made = e;
+  if (rock && (rock->has_child || rock->is_link)) return ApplyRock(e, *rock);
   uint32_t extent = LoadBe32(record + kDrExtentBe);
   uint8_t ear_length = record[kDrExtendedAttributeLength];
   if (ear_length >= kEarQueuedLength) {
@@ -205,8 +276,7 @@ err_t CfsVolume::AddRecord(Entry* directory, const uint8_t* record, uint64_t pos
     e->size = LoadBe32(record + kDrDataLengthBe);
     media_->AppendRun(e, extent + (ear_length ? 1 : 0), SectorsFor(e->size));
   }
-  *made = e;
-  return kOk;
+  return rock ? ApplyRock(e, *rock) : kOk;
 }
 
 err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
@@ -217,7 +287,13 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
   uint8_t* last_identifier = work + kSectorSize;  // the raw identifier that made `last`
   uint32_t last_length = 0;
   Entry* last = nullptr;
+  bool last_continues = false;  // the previous record had the multi-extent flag
   StreamReader stream(media_, directory);
+  Owned<RockRecord> rock(susp_ ? HeapNew<RockRecord>() : nullptr);
+  if (susp_ && !rock) {
+    HeapFree(work);
+    return kErrOutOfMemory;
+  }
   err_t result = kOk;
   for (;;) {
     uint64_t position = 0;
@@ -238,9 +314,17 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
     }
     const uint8_t* id = record + kDrIdentifier;
     if (id_length == 0 || (id_length == 1 && id[0] <= 1)) continue;  // ".", ".."
+    // An associated file (ECMA-119 9.1.6) carries data about the file of its name, not the file.
+    if (record[kDrFileFlags] & kFlagAssociated) continue;
+    if (rock && (result = ReadRock(record, skip_, rock.get()))) break;
+    // A relocated directory is shown where its CL placeholder stands.
+    if (rock && rock->relocated) continue;
     bool interleaved = record[kDrFileUnitSize] != 0 || record[kDrInterleaveGap] != 0;
-    if (last && id_length == last_length && std::memcmp(id, last_identifier, id_length) == 0) {
-      // A further extent of the same file.
+    bool continuation = last_continues;
+    last_continues = record[kDrFileFlags] & kFlagMultiExtent;
+    if (continuation && id_length == last_length &&
+        std::memcmp(id, last_identifier, id_length) == 0) {
+      // A further extent of the same file (ECMA-119 6.5.1).
       if (interleaved) continue;
       uint32_t length = LoadBe32(record + kDrDataLengthBe);
       if ((result = media_->AppendRun(last, LoadBe32(record + kDrExtentBe), SectorsFor(length))))
@@ -248,7 +332,7 @@ err_t CfsVolume::Expand(Entry* directory, bool* run_queue) {
       last->size += length;
       continue;
     }
-    if ((result = AddRecord(directory, record, position, &last))) break;
+    if ((result = AddRecord(directory, record, position, rock.get(), &last))) break;
     std::memcpy(last_identifier, id, id_length);
     last_length = id_length;
   }
@@ -276,6 +360,7 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
     return e;
   }
   root->volume_root = 1;
+  volume->DetectRockRidge(descriptor + kVdRootRecord);
   root->creation_time = volume->time_;
   root->modification_time = IsoLongDate(descriptor + kVdModificationDate);
   const uint8_t* record = descriptor + kVdRootRecord;
@@ -283,7 +368,12 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
   media->AppendRun(root,
                    LoadBe32(record + kDrExtentBe) + (record[kDrExtendedAttributeLength] ? 1 : 0),
                    SectorsFor(root->size));
-  media->set_main_root(root);
+  // Rock Ridge names are the ones written, long and case-kept, and come with modes and links;
+  // Joliet cuts names at 64 (or 103) characters and an enhanced tree has neither. So a Rock
+  // Ridge tree stays the main root over the trees after it; a UDF tree, opened later, still
+  // takes its place, as its names are whole too.
+  if (volume->rock_ridge_ || !media->main_root_rock_ridge())
+    media->set_main_root(root, volume->rock_ridge_);
   return kOk;
 }
 

@@ -191,6 +191,11 @@ err_t Media::Read(uint64_t node_id, uint64_t offset, void* buffer, uint32_t leng
   if (e->damage) return e->damage;
   uint64_t end = uint64_t(e->data_offset) + e->size;
   if (offset >= e->size) return kOk;
+  if (e->link_target) {
+    *count = uint32_t(e->size - offset < length ? e->size - offset : length);
+    std::memcpy(buffer, e->link_target + offset, *count);
+    return kOk;
+  }
   uint64_t start = e->data_offset + offset;
   if (end - start > length) end = start + length;
   auto* out = static_cast<uint8_t*>(buffer);

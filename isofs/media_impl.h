@@ -43,6 +43,8 @@ class Media final : public SeVolume {
                  uint32_t full_length, uint64_t file_index, uint8_t type, Entry** out);
   // Appends a run at the tail of the entry's extent list (kErrOutOfMemory when memory runs out).
   err_t AppendRun(Entry* entry, uint32_t start_sector, uint32_t sector_count);
+  // Makes the entry a symbolic link to `target` (kErrOutOfMemory when memory runs out).
+  err_t SetLinkTarget(Entry* entry, const char* target, uint32_t length);
   void Queue(ExpandWorkState* item, uint64_t position);
   void RunPendingQueue();
   // Forgets a volume that failed to open: its queued items are deleted and its entries leave
@@ -51,8 +53,12 @@ class Media final : public SeVolume {
   err_t ReadImage(uint64_t offset, void* buffer, uint32_t length);
   uint32_t sector_count() const { return sector_count_; }
   Entry* media_directory() const { return media_directory_; }
-  void set_main_root(Entry* root) { main_root_ = root; }
+  void set_main_root(Entry* root, bool rock_ridge = false) {
+    main_root_ = root;
+    main_root_rock_ridge_ = rock_ridge;
+  }
   Entry* main_root() const { return main_root_; }
+  bool main_root_rock_ridge() const { return main_root_rock_ridge_; }
 
   // Expands a directory once (status 0 -> kErrInvalidParameter / kErrNoMoreFiles / the volume's
   // error).
@@ -80,6 +86,7 @@ class Media final : public SeVolume {
   uint64_t image_size_ = 0;
   Entry* media_directory_ = nullptr;
   Entry* main_root_ = nullptr;
+  bool main_root_rock_ridge_ = false;
   rbtree_t pending_ = {};
   uint64_t pending_order_ = ~uint64_t{0};
   rbtree_t registry_ = {};

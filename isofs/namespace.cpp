@@ -348,6 +348,17 @@ void Media::FillInfo(const Entry* entry, bool with_size, SeEntryInfo* info) cons
   info->size = with_size ? entry->size : 0;
   info->creation_time = entry->creation_time;
   info->modification_time = entry->modification_time;
+  info->mode = entry->mode;
+}
+
+err_t Media::SetLinkTarget(Entry* entry, const char* target, uint32_t length) {
+  auto* copy = static_cast<char*>(arena_.Allocate(length + 1));
+  if (!copy) return kErrOutOfMemory;
+  std::memcpy(copy, target, length);
+  entry->link_target = copy;
+  entry->size = length;
+  entry->type = kSeTypeLink;
+  return kOk;
 }
 
 namespace {
@@ -502,7 +513,7 @@ err_t Media::List(uint64_t directory_id, uint64_t stream_id, SeListResult* recei
   while (Entry* child = stream->next) {
     if (child->damage) return child->damage;
     SeEntryInfo info;
-    FillInfo(child, child->type == kSeTypeFile, &info);
+    FillInfo(child, child->type != kSeTypeDirectory, &info);
     bool more = false;
     if (!receiver->OnEntry(&info, child->name(), &more)) return kOk;
     rblink_t* after = rb_next(&child->sibling_link);

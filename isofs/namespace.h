@@ -45,6 +45,8 @@ struct Entry {
   uint64_t creation_time;
   uint64_t modification_time;
   uint64_t size;
+  const char* link_target;    // a link's target (size bytes, in the arena), else null
+  uint32_t mode;              // POSIX mode as recorded, 0 when unknown
   uint32_t expansion_status;  // 0 untried, 87 not a directory, 18 expanded, else the error
   uint32_t damage;            // non-zero: its on-disc structures were unsound; listing, reading
                               // or expanding the entry fails with this code

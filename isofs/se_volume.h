@@ -13,6 +13,8 @@
 // Entry types.
 inline constexpr uint8_t kSeTypeFile = 1;
 inline constexpr uint8_t kSeTypeDirectory = 2;
+// A symbolic link: its data, read like a file's, is the target path (UTF-8, '/' separated).
+inline constexpr uint8_t kSeTypeLink = 3;
 
 // What a lookup or a listing tells about one entry. Times are 100-ns units since 1601-01-01
 // UTC, 0 when unknown; the volume never fills the access and change times.
@@ -25,6 +27,7 @@ struct SeEntryInfo {
   uint64_t access_time;
   uint64_t modification_time;
   uint64_t change_time;
+  uint32_t mode;  // POSIX permission and type bits as recorded (Rock Ridge), 0 when unknown
 };
 
 struct SeLookupResult {

@@ -2,7 +2,8 @@
 // their file identifier descriptors; each entry's type, attributes, times and data runs from its
 // File Entry, read later through the pending queue so that reads go forward through the image.
 // All numbers are little-endian; descriptor tags are checked by their checksum. Blocks of a
-// virtual partition (write-once media) map through the virtual allocation table (udf_vat.h).
+// virtual partition (write-once media) map through the virtual allocation table (udf_vat.h),
+// those of packets moved on rewritable media through the sparing table (udf_sparing.h).
 #include <cstring>
 
 #include "base/endian.h"
@@ -12,6 +13,7 @@
 #include "isofs/disc_time.h"
 #include "isofs/media_impl.h"
 #include "isofs/udf_descriptor.h"
+#include "isofs/udf_sparing.h"
 #include "isofs/udf_vat.h"
 #include "isofs/volumes.h"
 
@@ -42,16 +44,17 @@ constexpr uint32_t kLvdFileSetBlock = 252;
 constexpr uint32_t kLvdFileSetPartition = 256;
 constexpr uint32_t kLvdMapTableLength = 264;
 constexpr uint32_t kLvdMapCount = 268;
-constexpr uint32_t kLvdMaps = 440;
-constexpr uint32_t kLvdConsidered = 512;  // the maps must end within these bytes
+constexpr uint32_t kLvdMaps = 440;  // the map table, which must end within the sector
 // Partition maps (type 1 physical; type 2 identified by its regid).
 constexpr uint32_t kMap1Partition = 4;
 constexpr uint32_t kMap2Identifier = 5;
 constexpr uint32_t kMap2Partition = 38;
 constexpr uint32_t kMap2MetadataFile = 40;
 constexpr uint32_t kMap2MinLength = 64;
+constexpr uint32_t kMap2Bytes = 64;  // a sparable map, kept for its sparing table
 constexpr char kVirtualPartition[23] = "*UDF Virtual Partition";  // with its zero byte
 constexpr char kMetadataPartition[24] = "*UDF Metadata Partition";
+constexpr char kSparablePartition[24] = "*UDF Sparable Partition";
 // File set descriptor.
 constexpr uint32_t kFsdRecordingTime = 16;
 constexpr uint32_t kFsdLogicalVolumeIdentifier = 112;  // dstring, 128 bytes
@@ -63,7 +66,9 @@ constexpr uint32_t kFidCharacteristics = 18;
 constexpr uint32_t kFidIdentifierLength = 19;
 constexpr uint32_t kFidIcb = 20;  // long_ad
 constexpr uint32_t kFidImplementationUseLength = 36;
+constexpr uint8_t kFidHidden = 0x01;
 constexpr uint8_t kFidDirectory = 0x02;
+constexpr uint8_t kFidDeleted = 0x04;
 constexpr uint8_t kFidParent = 0x08;
 // Indirect entry: the ICB it leads to.
 constexpr uint32_t kIndirectIcb = 36;
@@ -127,6 +132,16 @@ size_t DecodeIdentifier(const uint8_t* id, uint32_t n, char* out, size_t cap) {
   return pos;
 }
 
+// UDF 1.50 keeps the list of blocks no file may use (defects, spare areas) as a hidden file of
+// the root, "Non-Allocatable Space" (UDF 1.50 2.3.13); later revisions keep it as a system
+// stream. It belongs to the volume, not to what was written on it.
+bool IsVolumeStructure(const Entry* directory, uint8_t characteristics, const char* name,
+                       uint32_t length) {
+  static constexpr char kNonAllocatable[] = "Non-Allocatable Space";
+  return directory->volume_root && (characteristics & kFidHidden) &&
+         length == sizeof kNonAllocatable - 1 && std::memcmp(name, kNonAllocatable, length) == 0;
+}
+
 // A queued read of one ICB: the entry's File Entry, an allocation extent of it, or its
 // extended attributes.
 class UdfExpandWorkState final : public ExpandWorkState {
@@ -164,6 +179,8 @@ struct Sequence {
   bool map_is_metadata[kMaxPartitions];
   bool map_is_virtual[kMaxPartitions];
   uint32_t maps;
+  uint32_t sparable_map;  // the map whose sparing table is read (kMaxPartitions: none)
+  uint8_t sparable[kMap2Bytes];
 };
 
 class UdfVolume final : public Volume {
@@ -186,6 +203,7 @@ class UdfVolume final : public Volume {
   uint32_t Map(uint32_t partition, uint32_t block) const;
   err_t AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length, bool recorded);
   err_t LoadVirtualPartitions(const Sequence* q, const uint32_t* lengths);
+  bool MapsByPart(uint32_t partition) const;
   err_t QueueIcb(Entry* entry, const uint8_t* long_ad);
   void Requeue(UdfExpandWorkState* item);
   void ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* entry, uint32_t sector, bool* again);
@@ -200,6 +218,8 @@ class UdfVolume final : public Volume {
   VirtualTable table_;
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
+  SparingTable sparing_;
+  uint32_t sparing_map_ = kMaxPartitions;  // the map that the sparing table serves
   uint64_t time_ = 0;
   OwnedText16 label_;
 };
@@ -215,38 +235,55 @@ uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
     if (block >= table_.count || table_.blocks[block] == kVirtualBlockUnused) return kUnmapped;
     block = table_.blocks[block];
   }
+  uint32_t spared;
+  if (partition == sparing_map_ && SparedSector(sparing_, block, &spared)) return spared;
   return start_[partition] + block;
 }
 
+// Whether an extent of the map has to be mapped part by part: block by block in a virtual
+// partition, packet by packet where the sparing table moved packets.
+bool UdfVolume::MapsByPart(uint32_t partition) const {
+  if (partition >= partition_count_) {
+    if (partition_count_ == 0) return false;
+    partition = 0;
+  }
+  return virtual_[partition] || (partition == sparing_map_ && sparing_.count && sparing_.packet);
+}
+
 // Appends the runs of one extent. A recorded extent in a virtual partition maps block by
-// block, since consecutive virtual blocks need not be neighbours on the disc.
+// block, since consecutive virtual blocks need not be neighbours on the disc; one in a
+// sparable partition packet by packet.
 err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length,
                               bool recorded) {
   uint32_t sectors = SectorsFor(length);
-  bool by_block = recorded && (partition < partition_count_ ? virtual_[partition]
-                                                            : partition_count_ && virtual_[0]);
-  if (!by_block) {
+  bool by_part = recorded && MapsByPart(partition);
+  if (!by_part) {
     uint32_t sector = recorded ? Map(partition, block) : 0;
     if (sector == kUnmapped)
       return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block);
     return media_->AppendRun(e, sector, sectors);
   }
+  bool by_block = partition < partition_count_ ? virtual_[partition] : virtual_[0];
   // Each virtual block holds data of one file, so mapping many times more blocks than the
   // table has means extents that overlap on purpose: the work stays bounded.
-  if (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count)
+  if (by_block && (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count))
     return Reject(kErrBadFormat, "extent of %u sectors at virtual block %u exceeds the VAT",
                   sectors, block);
-  virtual_budget_ -= sectors;
+  if (by_block) virtual_budget_ -= sectors;
   Run* run = nullptr;
-  for (uint32_t i = 0; i < sectors; ++i) {
-    uint32_t sector = Map(partition, block + i);
+  for (uint32_t i = 0; i < sectors;) {
+    uint32_t b = block + i;
+    uint32_t part = by_block ? 1 : sparing_.packet - b % sparing_.packet;
+    if (part > sectors - i) part = sectors - i;
+    uint32_t sector = Map(partition, b);
     if (sector == kUnmapped)
-      return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block + i);
+      return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", b);
+    i += part;
     if (run && run->start_sector + run->sector_count == sector) {
-      ++run->sector_count;
+      run->sector_count += part;
       continue;
     }
-    if (err_t error = media_->AppendRun(e, sector, 1)) return error;
+    if (err_t error = media_->AppendRun(e, sector, part)) return error;
     run = e->last_run;
   }
   return kOk;
@@ -313,9 +350,10 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
       return Reject(kErrBadFormat, "directory byte %llu: descriptor cut short", stream.consumed());
     if (e != kOk) return e;
     uint8_t characteristics = fid[kFidCharacteristics];
-    if ((characteristics & kFidParent) || id_length == 0) continue;
+    // A deleted identifier (ECMA-167 4/14.4.3) may still name a File Entry that was reused.
+    if ((characteristics & (kFidParent | kFidDeleted)) || id_length == 0) continue;
     uint32_t length = uint32_t(DecodeIdentifier(identifier, id_length, name, sizeof name));
-    if (length == 0) continue;
+    if (length == 0 || IsVolumeStructure(directory, characteristics, name, length)) continue;
     Entry* child;
     uint8_t type = characteristics & kFidDirectory ? kSeTypeDirectory : kSeTypeFile;
     if (err_t error =
@@ -579,6 +617,7 @@ err_t FindAnchor(Media* media, uint8_t* scratch) {
 // Partition maps of an accepted logical volume descriptor; the first unknown map ends them.
 void ParseMaps(const uint8_t* lvd, Sequence* q) {
   q->maps = 0;
+  q->sparable_map = kMaxPartitions;
   uint32_t end = kLvdMaps + LoadLe32(lvd + kLvdMapTableLength);
   uint32_t wanted = LoadLe32(lvd + kLvdMapCount);
   uint32_t at = kLvdMaps;
@@ -598,6 +637,13 @@ void ParseMaps(const uint8_t* lvd, Sequence* q) {
       q->map_is_metadata[i] = m[kMap2Identifier + 5] == 'M';
       q->map_is_virtual[i] = m[kMap2Identifier + 5] == 'V';
       q->map_metadata_file[i] = LoadLe32(m + kMap2MetadataFile);
+    } else if (type == 2 && length >= kMap2MinLength && q->sparable_map == kMaxPartitions &&
+               std::memcmp(m + kMap2Identifier, kSparablePartition, 23) == 0) {
+      // Read as the partition it describes; one sparing table serves the volume.
+      q->map_partition[i] = LoadLe16(m + kMap2Partition);
+      q->map_is_metadata[i] = q->map_is_virtual[i] = false;
+      q->sparable_map = i;
+      std::memcpy(q->sparable, m, kMap2Bytes);
     } else {
       return;
     }
@@ -622,7 +668,7 @@ void TakeDescriptor(const uint8_t* d, uint16_t tag, Sequence* q) {
       break;
     case kTagLogicalVolume:
       TakeDstring(d + kLvdIdentifier, 128, q->label);
-      if (uint64_t(LoadLe32(d + kLvdMapTableLength)) + kLvdMaps <= kLvdConsidered &&
+      if (uint64_t(LoadLe32(d + kLvdMapTableLength)) + kLvdMaps <= kSectorSize &&
           LoadLe32(d + kLvdBlockSize) == kSectorSize) {
         q->have_file_set = true;
         q->file_set_block = LoadLe32(d + kLvdFileSetBlock);
@@ -693,6 +739,10 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
     }
   }
   if (err_t e = LoadVirtualPartitions(q, lengths)) return e;
+  if (q->sparable_map < q->maps) {
+    if (err_t e = LoadSparingTable(media_, q->sparable, &sparing_)) return e;
+    sparing_map_ = q->sparable_map;
+  }
   // The table names the volume anew when it was renamed after the descriptors were written.
   TakeDstring(table_.volume_identifier, sizeof table_.volume_identifier, q->label);
   // Metadata partitions: their blocks follow the first extent of the metadata file.

@@ -237,11 +237,32 @@ class Extraction {
         e = ExtractFile(parent, slot->wide_name, &entry);
       } else if (entry.info.type == kSeTypeDirectory) {
         e = ExtractDirectory(parent, slot->wide_name, &entry);
+      } else if (entry.info.type == kSeTypeLink) {
+        e = ExtractLink(parent, slot, &entry);
       }
     }
     if (e != kOk && e != kErrNoMoreFiles) ReportFailure(slot);
     entry.pool().FreeAll();
     return e;
+  }
+
+  // A link is made only when its target, resolved from where it stands, stays in the tree;
+  // where the system makes no links it is left out and reported.
+  err_t ExtractLink(file_handle_t parent, const SePathComponent* slot, Extract::File* link) {
+    char target[kExtractLinkTargetBytes + 1];
+    uint32_t count = 0;
+    err_t e = link->info.size > kExtractLinkTargetBytes ? kErrInvalidName : kOk;
+    if (e == kOk) e = volume_->Read(link->node_id, 0, target, uint32_t(link->info.size), &count);
+    volume_->Forget(link->node_id, kForgetAll);
+    if (e != kOk) return e;
+    target[count] = 0;
+    if (count != link->info.size || std::strlen(target) != count ||
+        !extract_link_stays_inside(target, count, uint32_t(slot - table_)))
+      return kErrInvalidName;
+    e = create_link_at(parent, slot->wide_name, target);
+    if (e != kErrNotSupported) return e;
+    if (options_.on_link_skipped) ReportPath(slot, options_.on_link_skipped, options_.link_context);
+    return kOk;
   }
 
   // Every entry has a record of its own in the image: more entries than records fit is corrupt.
@@ -255,12 +276,18 @@ class Extraction {
   void ReportFailure(const SePathComponent* slot) {
     if (failure_reported_ || !options_.on_failure) return;
     failure_reported_ = true;
+    ReportPath(slot, options_.on_failure, options_.failure_context);
+  }
+
+  // Hands the path of the entry at `slot` below the target to a callback.
+  void ReportPath(const SePathComponent* slot, void (*report)(void*, const char16_t*),
+                  void* context) {
     kd_mp_c pool;
     const char16_t* path = u"";
     for (const SePathComponent* c = table_; c <= slot && c->wide_name && path; ++c) {
       path = path[0] ? path_join(&pool, path, c->wide_name) : c->wide_name;
     }
-    options_.on_failure(options_.failure_context, path ? path : u"");
+    report(context, path ? path : u"");
   }
 
   err_t ExtractFile(file_handle_t parent, const char16_t* name, Extract::File* file) {
@@ -276,6 +303,7 @@ class Extraction {
       if (file->info.creation_time) set_creation_time(handle, file->info.creation_time);
       if (file->info.modification_time) set_write_time(handle, file->info.modification_time);
     }
+    if (e == kOk && file->info.mode) e = set_file_mode(handle, file->info.mode & kExtractModeMask);
     if (handle != kNoHandle) {
       err_t queued = queue_.Add(handle);
       if (e == kOk) e = queued;
@@ -362,6 +390,27 @@ bool File::OnEntry(const SeEntryInfo* entry, const char* name, bool* more) {
 }
 
 }  // namespace Extract
+
+// ".." may only lead the target: after a name, which may itself be a link, it would climb from
+// wherever that link leads, which the words of the path do not show.
+bool extract_link_stays_inside(const char* target, uint32_t length, uint32_t depth) {
+  if (length == 0 || target[0] == '/') return false;
+  uint32_t level = depth;  // directories between the target and where the walk stands
+  bool named = false;
+  for (uint32_t at = 0; at < length;) {
+    uint32_t end = at;
+    while (end < length && target[end] != '/') ++end;
+    uint32_t n = end - at;
+    if (n == 2 && target[at] == '.' && target[at + 1] == '.') {
+      if (named || level == 0) return false;
+      --level;
+    } else if (n > 0 && !(n == 1 && target[at] == '.')) {
+      named = true;
+    }
+    at = end + 1;
+  }
+  return true;
+}
 
 bool extract_name_is_safe(const char* utf8_name, uint32_t utf8_length, const char16_t* wide_name,
                           uint32_t wide_length) {

@@ -40,7 +40,20 @@ struct ExtractOptions {
   // (backslashes between names; empty for the main root).
   void (*on_failure)(void* context, const char16_t* entry_path) = nullptr;
   void* failure_context = nullptr;
+  // Called for each symbolic link this system does not create (Windows), with its path as above.
+  void (*on_link_skipped)(void* context, const char16_t* entry_path) = nullptr;
+  void* link_context = nullptr;
 };
+
+// Longest link target extraction takes; a longer one fails with kErrInvalidName.
+inline constexpr uint32_t kExtractLinkTargetBytes = 4096;
+// The permission bits a file may get from its recorded mode: never set-user-ID, set-group-ID,
+// sticky, or writable by others than its owner.
+inline constexpr uint32_t kExtractModeMask = 0755;
+
+// Whether a link at depth `depth` below the target (0: in the target itself) to `target`
+// stays inside the target: relative, and never climbing above it with "..".
+bool extract_link_stays_inside(const char* target, uint32_t length, uint32_t depth);
 
 // Extracts the volume's main root into the directory `target` holds: 0 or the first error,
 // unchanged from the volume or the file layer. Every directory and file is created new, relative to
@@ -49,8 +62,9 @@ struct ExtractOptions {
 // directory swapped for something else while it was filled. kErrBadFormat for an image whose
 // entries could not all come from its own bytes (a file larger than the image, more entries than
 // the image has room for records), kErrStackOverflow for a tree nested too deep, kErrInvalidName
-// for a name unsafe or impossible here, kErrCancelled when stopped; a close or read-back that fails
-// fails it too. Files written before an error stay on disk.
+// for a name unsafe or impossible here or a link whose target leaves the target, kErrCancelled
+// when stopped; a close or read-back that fails fails it too. Files written before an error stay
+// on disk. Files get their recorded permission bits (masked by kExtractModeMask).
 err_t extract_volume_into(file_handle_t target, SeVolume* volume, const ExtractOptions& options);
 
 // The same into a directory by its path, created with its parents when missing (the path itself

@@ -20,7 +20,7 @@ std::string Explain(err_t e, const std::string& file, const std::string& dir,
       return file +
              " holds an entry name that cannot be written safely (empty, \".\", \"..\", a "
              "separator, a drive "
-             "colon, or a name this system reserves)" +
+             "colon, or a name this system reserves) or a link leading out of the tree" +
              (entry.empty() ? "" : ": " + entry);
     case kErrStackOverflow:
       return file + " nests directories deeper than the " +
@@ -49,6 +49,12 @@ std::string Explain(err_t e, const std::string& file, const std::string& dir,
 
 void OnFailure(void* context, const char16_t* entry_path) {
   *static_cast<std::string*>(context) = ShownPath(entry_path);
+}
+
+// Windows makes no links: each one left out is named, so the user knows the tree lacks it.
+void OnLinkSkipped(void*, const char16_t* entry_path) {
+  std::fprintf(stderr, "isorun: warning: symbolic link %s not created (this system makes none)\n",
+               ShownPath(entry_path).c_str());
 }
 
 struct Progress {
@@ -87,6 +93,7 @@ int RunExtract(const Invocation& inv) {
     options.progress_context = &progress;
     options.on_failure = OnFailure;
     options.failure_context = &failed_entry;
+    options.on_link_skipped = OnLinkSkipped;
     e = extract_volume(Wide(dir).c_str(), volume, options);
   }
   ReleaseMedia(volume);

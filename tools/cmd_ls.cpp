@@ -26,7 +26,7 @@ struct Lister {
       std::printf("%s\n", shown.c_str());
       return;
     }
-    char type = r.info.type == kSeTypeDirectory ? 'd' : '-';
+    char type = r.info.type == kSeTypeDirectory ? 'd' : r.info.type == kSeTypeLink ? 'l' : '-';
     std::printf("%c%c%c %12" PRIu64 " %s %s\n", type, r.info.attributes & 0x02 ? 'h' : '-',
                 r.info.attributes & 0x04 ? 's' : '-',
                 r.info.type == kSeTypeDirectory ? 0 : r.info.size,

@@ -469,6 +469,16 @@ err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* 
   return ApplySharing(AsDescriptor(*file), kOpenCreateOrTruncate);
 }
 
+err_t set_file_mode(file_handle_t file, uint32_t mode) {
+  return fchmod(AsDescriptor(file), mode & 07777) == 0 ? kOk : errno_to_error(errno);
+}
+
+err_t create_link_at(file_handle_t parent, const char16_t* name, const char* target) {
+  AtName at;
+  if (err_t e = at.Set(parent, name)) return e;
+  return symlinkat(target, at.fd, at.native) == 0 ? kOk : errno_to_error(errno);
+}
+
 err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file) {
   *reopened = kNoHandle;
   if (IsNoHandle(file)) return kErrInvalidHandle;

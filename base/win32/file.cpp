@@ -625,6 +625,12 @@ err_t create_file_at(file_handle_t* file, file_handle_t parent, const char16_t* 
                    FILE_NON_DIRECTORY_FILE);
 }
 
+err_t set_file_mode(file_handle_t, uint32_t) { return kOk; }
+
+// Links would need a privilege setups do not have, and a tree extracted for a Windows program
+// has no use for them.
+err_t create_link_at(file_handle_t, const char16_t*, const char*) { return kErrNotSupported; }
+
 err_t reopen_for_reading(file_handle_t* reopened, file_handle_t file) {
   *reopened = kNoHandle;
   if (IsNoHandle(file)) return kErrInvalidHandle;

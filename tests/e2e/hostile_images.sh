@@ -6,7 +6,8 @@
 # directory; `isorun extract` must fail; and nothing may appear outside the target.
 #
 # The hostile names are put into xorriso images afterwards: xorriso writes a harmless Joliet
-# name of the same length, and the UTF-16 bytes of that name are overwritten in place.
+# name of the same length, and the UTF-16 bytes of that name are overwritten in place. The
+# images carry no Rock Ridge (xorriso writes it unless told not to), so that the Joliet tree is the one extracted.
 source "$(dirname "$0")/common.bash"
 mkdir -p "$work/tmp" "$work/images"
 
@@ -37,7 +38,7 @@ image() {
   local dir=$work/src-$1
   mkdir -p "$dir/d"
   (cd "$dir" && eval "$2")
-  xorriso -as mkisofs -quiet -J -joliet-long -R -o "$work/images/$1.iso" "$dir" 2>/dev/null
+  xorriso -as mkisofs -quiet --norock -J -joliet-long -o "$work/images/$1.iso" "$dir" 2>/dev/null
 }
 
 image dotdot 'echo PAYLOAD >d/QQ; echo after >d/zz'

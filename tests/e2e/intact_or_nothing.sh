@@ -27,11 +27,12 @@ cp "$BIN/autorun" "$payload/autorun"
 [ -f "$WIN_BIN/autorun.exe" ] && cp "$WIN_BIN/autorun.exe" "$payload/autorun.exe"
 for i in 1 2 3; do echo "file $i" >"$payload/d/file$i.txt"; done
 echo deep >"$payload/d/inner/deep.txt"
-xorriso -as mkisofs -quiet -J -joliet-long -R -o "$work/sound.iso" "$payload" 2>/dev/null
+# No Rock Ridge: the Joliet tree, which the damage below is made in, is the one extracted.
+xorriso -as mkisofs -quiet --norock -J -joliet-long -o "$work/sound.iso" "$payload" 2>/dev/null
 mkdir -p "$work/reserved"
 cp "$payload"/autorun* "$work/reserved/"
 echo device >"$work/reserved/aux.txt"
-xorriso -as mkisofs -quiet -J -joliet-long -R -o "$work/reserved.iso" "$work/reserved" 2>/dev/null
+xorriso -as mkisofs -quiet --norock -J -joliet-long -o "$work/reserved.iso" "$work/reserved" 2>/dev/null
 
 # joliet IMAGE COMMAND [ARG]: prints the image offset of directory d's records (dir), or makes
 # d/inner's record point back at d (loop) in place.

@@ -2,6 +2,8 @@
 // extended attribute records, interleaved files, dates and damaged directories.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "image_builder.h"
 
 using namespace isofs_test;
@@ -82,9 +84,15 @@ TEST(CfsNames, NamesFoldCaseBeyondAscii) {
   EXPECT_EQ(LookupPath(m.volume, "\xC3\xA4pfe", 3, &r), kErrFileNotFound);
 }
 
-TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
-  Opened m(OneDirectory({File("BIG.BIN;1", 33, kSector), File("BIG.BIN;1", 31, kSector), File("BIG.BIN;1", 35, 7),
-                         File("NEXT;1", 30, 3)}));
+Record Continued(const std::string& id, uint32_t extent, uint32_t size) {
+  Record r = File(id, extent, size);
+  r.flags = 0x80;  // multi-extent: the next record continues the file
+  return r;
+}
+
+TEST(CfsExtents, MultiExtentRecordsJoinIntoOneFile) {
+  Opened m(OneDirectory({Continued("BIG.BIN;1", 33, kSector), Continued("BIG.BIN;1", 31, kSector),
+                         File("BIG.BIN;1", 35, 7), File("NEXT;1", 30, 3)}));
   std::vector<SeEntryInfo> infos;
   ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"BIG.BIN", "NEXT"}));
   EXPECT_EQ(infos[0].size, 2u * kSector + 7);
@@ -95,10 +103,29 @@ TEST(CfsExtents, ConsecutiveEqualIdentifiersJoinIntoOneFile) {
   EXPECT_EQ(std::string(data.begin() + 2 * kSector, data.end()), "sector3");
 }
 
+TEST(CfsExtents, EqualIdentifiersWithoutTheMultiExtentFlagStayApart) {
+  Opened m(OneDirectory({File("TWO;1", 31, 5), File("TWO;1", 33, 6)}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos).size(), 2u);
+  EXPECT_EQ(infos[0].size + infos[1].size, 11u);
+}
+
+TEST(CfsExtents, AssociatedFilesAreSkipped) {
+  Record associated = File("MAIN.TXT;1", 31, 5);
+  associated.flags = 0x04;
+  Opened m(OneDirectory({associated, File("MAIN.TXT;1", 33, 7)}));
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"MAIN.TXT"}));
+  EXPECT_EQ(infos[0].size, 7u);
+  EXPECT_EQ(ReadFile(m.volume, "MAIN.TXT", 1500), Bytes({'s', 'e', 'c', 't', 'o', 'r', '3'}));
+}
+
 TEST(CfsExtents, InterleavedFilesHaveNoData) {
   Record r = File("INTER;1", 30, 5000);
   r.unit_size = 1, r.gap = 1;
-  Opened m(OneDirectory({r, r}));
+  Record first = r;
+  first.flags = 0x80;
+  Opened m(OneDirectory({first, r}));
   std::vector<SeEntryInfo> infos;
   ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"INTER"}));
   EXPECT_EQ(infos[0].size, 0u);
@@ -212,4 +239,70 @@ TEST(CfsDamage, DirectoryPointingBackAtAnAncestorFails) {
   EXPECT_EQ(ListNames(n.volume, "A/C"), std::vector<std::string>{"UP"});
   EXPECT_EQ(ListNames(n.volume, "A/C/UP"), std::vector<std::string>{"<error 11>"});
   EXPECT_EQ(ListNames(n.volume, "B/SAME"), std::vector<std::string>{"C"});
+}
+
+namespace {
+
+// System Use entries: signature, length, version 1, data.
+std::string Su(const char* signature, const std::string& data) {
+  return std::string(signature, 2) + char(4 + data.size()) + '\1' + data;
+}
+std::string Both32(uint32_t v) {
+  std::string s(8, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = char(v >> (8 * i)), s[7 - i] = char(v >> (8 * i));
+  return s;
+}
+const std::string kSp = Su("SP", std::string("\xBE\xEF\0", 3));
+const std::string kEr = Su("ER", std::string("\x0A\0\0\1", 4) + "RRIP_1991A");
+std::string Ce(uint32_t sector, uint32_t length) { return Su("CE", Both32(sector) + Both32(0) + Both32(length)); }
+
+// A primary volume with Rock Ridge whose root holds `records`, and a Joliet volume whose root
+// holds "joliet"; sectors 30 and up hold what `areas` puts there.
+Bytes RockImage(const std::vector<Record>& records, const std::map<uint32_t, std::string>& areas = {}) {
+  Image img(40);
+  PutVolumeDescriptor(img, 16, 1, 1, "P", "", 20, kSector);
+  PutVolumeDescriptor(img, 17, 2, 1, "J", "%/E", 21, kSector);
+  PutDirectory(img, 20, kSector, records, kSp + kEr);
+  PutDirectory(img, 21, kSector, {File(Ucs2("joliet"))});
+  for (auto& [sector, bytes] : areas) std::memcpy(img.At(sector), bytes.data(), bytes.size());
+  return img.bytes;
+}
+
+Record RockFile(const std::string& id, const std::string& system_use) {
+  Record r = File(id, 30, 4);
+  r.system_use = system_use;
+  return r;
+}
+
+}  // namespace
+
+TEST(CfsRockRidge, NamesModesAndLinksWinOverJoliet) {
+  std::string link = Su("SL", std::string("\0", 1) + std::string("\0\2..", 4) + std::string("\0\6target", 8));
+  Opened m(RockImage({RockFile("A.;1", Su("NM", std::string("\0", 1) + "Mixed Name.txt") +
+                                           Su("PX", Both32(0100750) + Both32(1) + Both32(0) + Both32(0))),
+                      RockFile("B.;1", Su("NM", std::string("\0", 1) + "up") + link)}));
+  ASSERT_EQ(m.error, kOk);
+  std::vector<SeEntryInfo> infos;
+  ASSERT_EQ(ListNames(m.volume, "", 900, &infos), (std::vector<std::string>{"Mixed Name.txt", "up"}));
+  EXPECT_EQ(infos[0].mode, 0100750u);
+  EXPECT_EQ(infos[1].type, kSeTypeLink);
+  Bytes target = ReadFile(m.volume, "up");
+  EXPECT_EQ(std::string(target.begin(), target.end()), "../target");
+  EXPECT_EQ(ListNames(m.volume, ".$media/volume02"), (std::vector<std::string>{"joliet"}));
+}
+
+TEST(CfsRockRidge, NameGoesOnInAContinuationArea) {
+  Opened m(RockImage({RockFile("A.;1", Su("NM", std::string("\1", 1) + "long") + Ce(30, 9))},
+                     {{30, Su("NM", std::string("\0", 1) + "name")}}));
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"longname"}));
+}
+
+TEST(CfsRockRidge, LoopingContinuationsAndBadEntriesFailTheDirectory) {
+  for (const std::string& system_use : {Ce(30, 28), Su("NM", "") .substr(0, 2) + std::string("\2\1", 2)}) {
+    Opened m(RockImage({RockFile("A.;1", system_use)}, {{30, Ce(30, 28)}}));
+    ASSERT_EQ(m.error, kOk);
+    SeLookupResult r;
+    EXPECT_EQ(LookupPath(m.volume, "A", 1, &r), kErrBadFormat);
+  }
 }

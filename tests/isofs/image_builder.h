@@ -54,12 +54,19 @@ struct Record {
   uint8_t ear_length = 0;
   uint8_t unit_size = 0, gap = 0;
   uint8_t date[7] = {100, 1, 2, 3, 4, 5, 0};  // 2000-01-02 03:04:05 UTC
+  std::string system_use;                     // System Use entries (SUSP, Rock Ridge)
 };
+
+inline uint32_t RecordLength(const Record& r) {
+  uint32_t length = 33 + uint32_t(r.id.size());
+  length += length & 1;
+  length += uint32_t(r.system_use.size());
+  return length + (length & 1);
+}
 
 // Writes a directory record at p; returns its length.
 inline uint32_t PutRecord(uint8_t* p, const Record& r) {
-  uint32_t length = 33 + uint32_t(r.id.size());
-  length += length & 1;
+  uint32_t length = RecordLength(r);
   std::memset(p, 0, length);
   p[0] = uint8_t(length);
   p[1] = r.ear_length;
@@ -72,18 +79,21 @@ inline uint32_t PutRecord(uint8_t* p, const Record& r) {
   PutBoth16(p + 28, 1);
   p[32] = uint8_t(r.id.size());
   std::memcpy(p + 33, r.id.data(), r.id.size());
+  std::memcpy(p + 33 + r.id.size() + ((r.id.size() & 1) ^ 1), r.system_use.data(), r.system_use.size());
   return length;
 }
 
 // A directory's sectors from its records (records never cross a sector); "." and ".." first.
-inline void PutDirectory(Image& img, uint32_t sector, uint32_t self_size, const std::vector<Record>& records) {
+inline void PutDirectory(Image& img, uint32_t sector, uint32_t self_size, const std::vector<Record>& records,
+                         const std::string& dot_system_use = "") {
   uint32_t at = 0;
   Record dot{std::string(1, '\0'), sector, self_size, 2};
+  dot.system_use = dot_system_use;
   Record dotdot{std::string(1, '\1'), sector, self_size, 2};
   at += PutRecord(img.At(sector, at), dot);
   at += PutRecord(img.At(sector, at), dotdot);
   for (const Record& r : records) {
-    uint32_t length = 33 + uint32_t(r.id.size()) + ((33 + r.id.size()) & 1);
+    uint32_t length = RecordLength(r);
     if (at % kSector + length > kSector) at = (at / kSector + 1) * kSector;
     at += PutRecord(img.At(sector) + at, r);
   }
@@ -181,7 +191,8 @@ struct UdfLayout {
   uint32_t block_size = 2048;
   bool metadata = false;           // add a metadata partition map (map 1)
   uint32_t metadata_file = 0;      // its metadata file's block in partition 0
-  bool sparable = false;           // a sparable map after the physical one
+  bool sparable = false;           // a sparable map of partition 7 after the physical one
+  uint32_t sparing_table = 290;    // its sparing table's sector
   bool virtual_map = false;        // a virtual map (the next map) through a virtual allocation table
   uint16_t virtual_partition = 7;  // the partition number it names
   uint32_t fsd_block = 0;          // file set descriptor: block in the map below
@@ -221,6 +232,11 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
     uint8_t* m = lvd + at;
     m[0] = 2, m[1] = 64;
     std::memcpy(m + 5, "*UDF Sparable Partition", 23);
+    StoreLe16(m + 38, 7);
+    StoreLe16(m + 40, 32);  // packet length
+    m[42] = 1;              // one copy of the table
+    StoreLe32(m + 44, kSector);
+    StoreLe32(m + 48, l.sparing_table);
     at += 64, ++maps;
   }
   if (l.virtual_map) {
@@ -243,6 +259,16 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
   StoreLe32(lvd + 268, maps);
   PutTag(lvd, 6, l.vds + 2);
   PutTag(img.At(l.vds + 3), 8, l.vds + 3);
+}
+
+// A sparing table that moves the packets starting at `originals` to `sectors`.
+inline void PutSparingTable(Image& img, uint32_t sector, const std::vector<std::pair<uint32_t, uint32_t>>& moved) {
+  uint8_t* t = img.At(sector);
+  std::memcpy(t + 17, "*UDF Sparing Table", 18);
+  StoreLe16(t + 48, uint16_t(moved.size() + 1));
+  uint8_t* e = t + 56;
+  for (auto& [original, to] : moved) StoreLe32(e, original), StoreLe32(e + 4, to), e += 8;
+  StoreLe32(e, 0xFFFFFFFF), StoreLe32(e + 4, 399);  // a spare packet still free
 }
 
 inline void PutFileSet(Image& img, uint32_t sector, const UdfLayout& l) {

@@ -173,6 +173,16 @@ TEST(UdfVolume, AttributesAndTimes) {
   m.volume->FreeString(label);
 }
 
+TEST(UdfVolume, DeletedIdentifiersAreSkippedHiddenOnesStay) {
+  Tree t;
+  Bytes root = Fids({{""}, {"hello.txt", 0, 3}, {"gone.txt", 0x04, 3}, {"hidden.txt", 0x01, 3}});
+  std::memcpy(t.img.At(kStart + 2), root.data(), root.size());
+  t.Dir(1, 2, root.size());
+  Opened m(t.img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"hello.txt", "hidden.txt"}));
+}
+
 TEST(UdfLabels, LastNonEmptyIdentifierWins) {
   auto label_of = [](const UdfLayout& l) {
     Tree t(l);
@@ -242,7 +252,7 @@ TEST(UdfOverIso, BrokenUdfLeavesTheIsoRoot) {
   EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"ISO.TXT"}));
 }
 
-TEST(UdfMaps, SparableMapEndsTheMapsThoseBeforeItWork) {
+TEST(UdfMaps, SparableMapWithoutATableLeavesTheOtherMapsWorking) {
   UdfLayout l;
   l.sparable = true;
   Tree t(l);
@@ -251,23 +261,40 @@ TEST(UdfMaps, SparableMapEndsTheMapsThoseBeforeItWork) {
   EXPECT_EQ(ReadFile(m.volume, "sub/deep.bin").size(), 3u);
 }
 
-TEST(UdfMaps, MetadataPartitionFollowsTheMetadataFile) {
+TEST(UdfMaps, SparableMapReadsMovedPacketsFromTheSpareArea) {
   UdfLayout l;
-  l.metadata = true;
-  l.metadata_file = 40;  // its File Entry at sector 340, its data at blocks 50..59
+  l.sparable = true;
   l.fsd_partition = 1;
-  l.fsd_block = 0;
   l.root_partition = 1;
+  Tree t(l);
+  // Packet 0 (blocks 0..31) now lives at sector 352; its old place reads as garbage.
+  std::memcpy(t.img.At(352), t.img.At(kStart), 32 * kSector);
+  for (uint32_t b = 0; b < 3; ++b) t.img.Fill(kStart + b, "worn out");
+  PutSparingTable(t.img, l.sparing_table, {{0, 352}});
+  Opened m(t.img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, "").size(), 8u);
+  EXPECT_EQ(ReadFile(m.volume, "hello.txt"), Bytes({'h', 'e', 'l', 'l', 'o'}));
+}
+
+// A metadata partition (map `meta`) over partition 0: its file's File Entry at sector 340,
+// its data at blocks 50..59, holding the file set, the root and one file.
+void MetadataVolume(UdfLayout l, uint16_t meta) {
+  l.metadata = true;
+  l.metadata_file = 40;
+  l.fsd_partition = meta;
+  l.fsd_block = 0;
+  l.root_partition = meta;
   l.root_block = 1;
   Image img(l.sectors);
   PutUdfVolume(img, l);
-  FileEntry meta;
-  meta.file_type = 250;
-  meta.descriptors = ShortAds({{10 * kSector, 50}});
-  PutFileEntry(img, kStart + 40, meta);
+  FileEntry meta_entry;
+  meta_entry.file_type = 250;
+  meta_entry.descriptors = ShortAds({{10 * kSector, 50}});
+  PutFileEntry(img, kStart + 40, meta_entry);
   uint32_t m0 = kStart + 50;  // metadata block 0
   PutFileSet(img, m0, l);
-  Bytes fids = Fids({{""}, {"inside.txt", 0, 3, 1}});
+  Bytes fids = Fids({{""}, {"inside.txt", 0, 3, meta}});
   std::memcpy(img.At(m0 + 2), fids.data(), fids.size());
   FileEntry root;
   root.file_type = 4;
@@ -280,12 +307,21 @@ TEST(UdfMaps, MetadataPartitionFollowsTheMetadataFile) {
   img.Fill(kStart + 20, "inside");
   Opened m(img.bytes);
   ASSERT_EQ(m.error, kOk);
-  EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "udf", "udf_metadata_1"}));
+  std::string name = "udf_metadata_" + std::to_string(meta);
+  EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "udf", name}));
   EXPECT_EQ(ReadFile(m.volume, "inside.txt"), Bytes({'i', 'n', 's', 'i', 'd', 'e'}));
   std::vector<SeEntryInfo> infos;
   ListNames(m.volume, ".$media", 900, &infos);
   EXPECT_EQ(infos[2].size, 10u * kSector);
   EXPECT_EQ(infos[2].attributes, 0x06);
+}
+
+TEST(UdfMaps, MetadataPartitionFollowsTheMetadataFile) { MetadataVolume({}, 1); }
+
+TEST(UdfMaps, MapTablesLongerThanSeventyTwoBytesAreRead) {
+  UdfLayout l;
+  l.sparable = true;  // physical, sparable and metadata maps: 134 bytes
+  MetadataVolume(l, 2);
 }
 
 TEST(UdfLoops, AllocationExtentPointingToItselfEndsWithAnError) {

@@ -395,4 +395,19 @@ TEST(ExtractName, SafeNames) {
   EXPECT_FALSE(safe("x", std::u16string(u"x\0y", 3)));
 }
 
+TEST(ExtractLink, TargetsMustStayInsideTheTree) {
+  auto inside = [](const std::string& target, uint32_t depth) {
+    return extract_link_stays_inside(target.c_str(), uint32_t(target.size()), depth);
+  };
+  EXPECT_TRUE(inside("libx.so.1", 0));
+  EXPECT_FALSE(inside("a/b/../c", 0));  // ".." after a name climbs from where that name leads
+  EXPECT_TRUE(inside("../run.sh", 1));
+  EXPECT_TRUE(inside("../../x", 2));
+  EXPECT_FALSE(inside("../../x", 1));
+  EXPECT_FALSE(inside("../x", 0));
+  EXPECT_FALSE(inside("/etc/passwd", 3));
+  EXPECT_FALSE(inside("", 0));
+  EXPECT_TRUE(inside("dir//x/.", 0));
+}
+
 }  // namespace

@@ -15,28 +15,16 @@
 
 #include "../image_builder.h"
 #include "pack/packer.h"
+#include "support/shell.h"
 #include "support/test_support.h"
 
 using namespace isofs_test;
 
 namespace {
 
-bool Have(const std::string& command) {
-  return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
+using testing_support::Capture;
+using testing_support::Have;
+using testing_support::Shell;
 
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -103,8 +91,9 @@ Listing PeerListing(const std::string& image, const std::string& type = "") {
   return l;
 }
 
-// xorriso's own reading of the image's ISO 9660 tree: `-read_fs ecma119` gives the primary
-// volume with its names as recorded (version suffixes stripped), `norock` the Joliet volume.
+// xorriso's own reading of the image's ISO 9660 tree: `-read_fs nojoliet` gives the primary
+// volume with its Rock Ridge names, or without them its names as recorded (version suffixes
+// stripped), `norock` the Joliet volume.
 // Its ls-style times show the minute for recent dates and only the day (with the year)
 // otherwise, so each of `ours` is cut to the precision xorriso shows it with, into *cut;
 // entries xorriso does not list stay whole there, so the comparison shows them.
@@ -197,8 +186,8 @@ class ToolImages : public testing::Test {
     ReleaseMedia(v);
   }
 
-  // Every ISO 9660 volume under ".$media" against xorriso (volume01 is the primary volume,
-  // volume02 the Joliet one in these images); beside a UDF main root, the Joliet volume also
+  // Every ISO 9660 volume under ".$media" against xorriso (volume01 is the primary volume, with
+  // its Rock Ridge names where it has them, volume02 the Joliet one in these images); beside a UDF main root, the Joliet volume also
   // against 7-Zip's reader of the ISO 9660 tree.
   void CheckIsoVolumes(SeVolume* v, const std::string& image) {
     std::vector<std::string> media = ListNames(v, ".$media");
@@ -210,7 +199,8 @@ class ToolImages : public testing::Test {
         EXPECT_EQ(ours, PeerListing(image, "-tiso")) << volume << " of " << image;
       }
       if (!Have("xorriso")) continue;
-      Listing theirs = XorrisoListing(image, volume == "volume01" ? "ecma119" : "norock", ours, &cut);
+      // "nojoliet": Rock Ridge names where the primary volume has them, else the recorded ones.
+      Listing theirs = XorrisoListing(image, volume == "volume01" ? "nojoliet" : "norock", ours, &cut);
       EXPECT_FALSE(theirs.empty()) << volume << " of " << image;
       EXPECT_EQ(cut, theirs) << volume << " of " << image << " against xorriso";
     }
@@ -319,10 +309,12 @@ TEST_F(ToolImages, PycdlibUdf260) {
 
 TEST_F(ToolImages, MkudffsEmptyVolumes) {
   if (!Have("mkudffs") && !Have("/usr/sbin/mkudffs")) GTEST_SKIP();
-  // Recipes: mkudffs -b 2048 [-m hd|bdr] -r REV image (an empty file system). The label is
-  // the file set identifier, the last of the identifiers that is not empty.
+  // Recipes: mkudffs -b 2048 [-m hd|bdr|cdrw] -r REV image (an empty file system); cdrw gives
+  // a sparable partition map with its sparing tables. The label is the file set identifier,
+  // the last of the identifiers that is not empty.
   const char* variants[] = {"--udfrev=0x0102", "--media-type=hd --udfrev=0x0201",
-                            "--media-type=bdr --udfrev=0x0250"};
+                            "--media-type=bdr --udfrev=0x0250", "--media-type=cdrw --udfrev=0x0150",
+                            "--media-type=cdrw --udfrev=0x0201"};
   for (const char* variant : variants) {
     std::string img = dir.path() + "/empty.udf";
     std::remove(img.c_str());
