@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "base/file.h"
@@ -20,6 +19,7 @@
 #include "runner/process.h"
 #include "tools/commands.h"
 #include "tools/host_files.h"
+#include "tools/pack_options.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
 #include "tools/staged_output.h"
@@ -318,32 +318,6 @@ bool IsWholeContainer(IsoReader* reader, const char* kind) {
          part.slice_start == ciso::kPartHeaderSize;
 }
 
-// A whole decimal number up to `max`.
-bool ParseCount(const std::string& text, unsigned long max, unsigned long* out) {
-  char* end = nullptr;
-  *out = std::strtoul(text.c_str(), &end, 10);
-  return !text.empty() && *end == 0 && *out <= max;
-}
-
-int ReadPackOptions(const Invocation& inv, ciso::PackOptions* options) {
-  unsigned long level, threads;
-  if (!ParseCount(inv.Value("level", "6"), 9, &level))
-    return UsageError(inv, "--level must be 0 to 9");
-  options->level = static_cast<uint32_t>(level);
-  unsigned cores = std::thread::hardware_concurrency();
-  if (!ParseCount(inv.Value("threads", std::to_string(cores ? cores : 1)), 256, &threads) ||
-      threads == 0)
-    return UsageError(inv, "--threads must be 1 to 256");
-  options->threads = static_cast<uint32_t>(threads);
-  if (inv.Has("split")) {
-    uint64_t split;
-    if (!ParseSize(inv.Value("split"), &split) || split < ciso::kMinSplitSize)
-      return UsageError(inv, "--split must be a size of at least 4K");
-    options->split_size = split;
-  }
-  return kExitOk;
-}
-
 // What was written behind the stub.
 struct Appended {
   uint64_t image_size = 0;
@@ -411,7 +385,9 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
   if (err_t e = write_file(runner, head.data(), static_cast<uint32_t>(head.size()), 0))
     rc = Fail(inv, e, "cannot write " + out);
   appended->image_size = reader->ImageSize();
-  if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split")) {
+  // A container is copied as it is unless packing options ask for another one.
+  if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split") &&
+      !HasPackOptions(inv)) {
     rc = AppendCopy(inv, input, runner, appended);
   } else if (rc == kExitOk) {
     rc = AppendPacked(inv, reader, out, runner, base, staged, appended);
@@ -482,27 +458,25 @@ int RunSfx(const Invocation& inv) {
 }  // namespace
 
 Command SfxCommand() {
-  return {
-      "sfx",
-      "make a self-extracting runner from a folder, disc image or container",
-      "INPUT -o OUT",
-      {{"output", 'o', "OUT", "the runner to write (with --split, parts beside it: OUT.001, ...)"},
-       {"stub", 0, "KIND",
-        "windows (default), linux, or the path of a runner stub. windows and linux "
-        "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
-        "from it (the other preset of a build tree)"},
-       {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
-       {"verify", 0, nullptr, "check every block of the image before extracting it"},
-       {"progress", 0, nullptr,
-        "with --verify: show the check's progress, with a Skip button on Windows"},
-       {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
-       {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
-       {"level", 0, "N", "compression level when packing, 0-9 (default 6)"},
-       {"threads", 0, "N", "pack on N threads (default: every core)"},
-       {"split", 0, "SIZE",
-        "cut the container into parts of at most SIZE: the first behind the runner, "
-        "the others beside it as OUT.001, ..."}},
-      RunSfx};
+  return {"sfx", "make a self-extracting runner from a folder, disc image or container",
+          "INPUT -o OUT",
+          WithPackOptions(
+              {{"output", 'o', "OUT",
+                "the runner to write (with --split, parts beside it: OUT.001, ...)"},
+               {"stub", 0, "KIND",
+                "windows (default), linux, or the path of a runner stub. windows and linux "
+                "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
+                "from it (the other preset of a build tree)"},
+               {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
+               {"verify", 0, nullptr, "check every block of the image before extracting it"},
+               {"progress", 0, nullptr,
+                "with --verify: show the check's progress, with a Skip button on Windows"},
+               {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
+               {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
+               {"split", 0, "SIZE",
+                "cut the container into parts of at most SIZE: the first behind the runner, "
+                "the others beside it as OUT.001, ..."}}),
+          RunSfx};
 }
 
 }  // namespace tool
