@@ -2,7 +2,11 @@
 // or a folder (made into an ISO 9660 + Joliet image by xorriso first); the image is packed
 // unless INPUT already is a single-file container. A prebuilt runner stub is copied, its option
 // resources are set in place, and the container follows it at the container's 32-byte grain.
+#include <algorithm>
+#include <chrono>
 #include <cinttypes>
+#include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -273,14 +277,55 @@ void ShowLog(const std::string& log) {
   close_handle(h);
 }
 
-// Makes a folder into an ISO 9660 image with Joliet names (and Rock Ridge for Unix readers).
+// The time every date of a folder's image is set to: SOURCE_DATE_EPOCH when it is set, else the
+// newest modification time in the folder, so the same folder gives the same image whenever and
+// wherever it is made. Seconds since 1970.
+int64_t ImageTime(const std::string& folder) {
+  uint64_t epoch;
+  if (const char* text = std::getenv("SOURCE_DATE_EPOCH");
+      text && ParseNumber(text, INT32_MAX, &epoch))
+    return static_cast<int64_t>(epoch);
+  std::error_code ec;
+  fs::file_time_type newest = fs::last_write_time(folder, ec);
+  for (fs::recursive_directory_iterator
+           it(folder, fs::directory_options::skip_permission_denied, ec),
+       end;
+       !ec && it != end; it.increment(ec)) {
+    if (it->is_symlink(ec)) continue;
+    fs::file_time_type t = it->last_write_time(ec);
+    if (!ec && t > newest) newest = t;
+  }
+  auto since = std::chrono::file_clock::to_sys(newest).time_since_epoch();
+  return std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
+}
+
+// xorriso's options that fix every date at `seconds` (UTC) and every owner at root.
+std::vector<std::u16string> FixedImageOptions(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  char date[32] = "1970010100000000";
+  if (const std::tm* utc = std::gmtime(&t)) std::strftime(date, sizeof date, "%Y%m%d%H%M%S00", utc);
+  return {Wide(std::string("--modification-date=") + date),
+          u"--set_all_file_dates",
+          Wide("=" + std::to_string(seconds)),
+          u"-uid",
+          u"0",
+          u"-gid",
+          u"0"};
+}
+
+// Makes a folder into an ISO 9660 image with Joliet names (and Rock Ridge for Unix readers),
+// the same bytes for the same folder: fixed dates and owners, and xorriso's own sorted order.
 // xorriso's own chatter goes to a log that is shown only when it fails.
 int MakeImage(const Invocation& inv, const std::string& folder, const std::string& iso) {
   const std::u16string wide_iso = Wide(iso), wide_folder = Wide(folder);
   const std::string log = iso + ".log";
-  const char16_t* argv[] = {
-      u"xorriso",      u"-as", u"mkisofs", u"-quiet",        u"-iso-level",       u"3",   u"-J",
-      u"-joliet-long", u"-R",  u"-o",      wide_iso.c_str(), wide_folder.c_str(), nullptr};
+  std::vector<std::u16string> fixed = FixedImageOptions(ImageTime(folder));
+  std::vector<const char16_t*> argv = {u"xorriso", u"-as",          u"mkisofs",
+                                       u"-quiet",  u"-iso-level",   u"3",
+                                       u"-J",      u"-joliet-long", u"-R"};
+  for (const std::u16string& option : fixed) argv.push_back(option.c_str());
+  for (const char16_t* last : {u"-o", wide_iso.c_str(), wide_folder.c_str()}) argv.push_back(last);
+  argv.push_back(nullptr);
   file_handle_t output;
   if (err_t e = open_file(&output, Wide(log).c_str(), kOpenCreateOrTruncate))
     return Fail(inv, e, "cannot create " + log);
@@ -291,7 +336,7 @@ int MakeImage(const Invocation& inv, const std::string& folder, const std::strin
     process->table->set_stdin(process, kNoHandle);
     process->table->set_stdout(process, output);
     process->table->set_stderr(process, output);
-    e = process->table->launch(process, argv);
+    e = process->table->launch(process, argv.data());
     if (!e) code = process->table->wait_exit(process);
     process->table->release(process);
   }
