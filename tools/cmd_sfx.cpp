@@ -137,8 +137,9 @@ void OnPackProgress(void* bar, uint64_t done, uint64_t) {
 
 // ---- The stub ----------------------------------------------------------------------------
 
-// Where `--stub windows|linux` is looked for: beside this isorun program, then in the other
-// build tree of a source checkout (build/<preset>/bin beside build/win32/bin and build/host/bin).
+// Where `--stub windows|linux` is looked for: beside this isorun program, in the installed
+// layout (bin/isorun, lib/isorun/), then in the other build tree of a source checkout
+// (build/<preset>/bin beside build/win32/bin and build/host/bin).
 std::vector<std::string> StubCandidates(const std::string& kind) {
   const bool windows = kind == "windows";
   const std::string name = windows ? "isorun-sfx.exe" : "isorun-sfx";
@@ -147,6 +148,7 @@ std::vector<std::string> StubCandidates(const std::string& kind) {
   if (here.empty()) return found;
   fs::path dir(here);
   found.push_back((dir / name).string());
+  found.push_back((dir / ".." / "lib" / "isorun" / name).lexically_normal().string());
   found.push_back((dir / ".." / ".." / (windows ? "win32" : "host") / "bin" / name)
                       .lexically_normal()
                       .string());
@@ -510,8 +512,9 @@ Command SfxCommand() {
                 "the runner to write (with --split, parts beside it: OUT.001, ...)"},
                {"stub", 0, "KIND",
                 "windows (default), linux, or the path of a runner stub. windows and linux "
-                "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
-                "from it (the other preset of a build tree)"},
+                "are looked for beside this program, in ../lib/isorun from it (where they are "
+                "installed), then in ../../win32/bin or ../../host/bin (the other preset of a "
+                "build tree)"},
                {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
                {"verify", 0, nullptr, "check every block of the image before extracting it"},
                {"progress", 0, nullptr,
