@@ -38,17 +38,27 @@ bool AllZero(const uint8_t* p, size_t n) {
   return true;
 }
 
+// The probe that spares already-compressed data the full compressor: slices spread over the
+// block, deflated at level 1, must shrink by 1/kProbeMinSaving or the block is stored raw.
+// LZMA at any preset gains at most a few percent over deflate on such data, so compressible
+// blocks keep their size, and a random block costs a 64 KiB deflate instead of a full encode.
+constexpr uint32_t kProbeSlices = 16;
+constexpr uint32_t kProbeSlice = 4096;
+constexpr uint32_t kProbeMinSaving = 50;
+
 // What each worker owns: a compressor and a hasher, reused block after block.
 class Worker {
  public:
   Worker(const PackOptions& options) : options_(options) {}
   ~Worker() {
     if (compressor_) compressor_->Destroy();
+    if (probe_) probe_->Destroy();
     if (hasher_) hasher_->Destroy();
   }
   err_t Init() {
     if (err_t e = CreateHasher(options_.hash, &hasher_)) return e;
     if (options_.compression == kStored) return kOk;
+    if (err_t e = CreateBlockCompressor(kDeflate, 1, kProbeSlices * kProbeSlice, &probe_)) return e;
     return CreateBlockCompressor(options_.compression, options_.level, options_.block_size,
                                  &compressor_);
   }
@@ -65,7 +75,9 @@ class Worker {
     if (compressor_) Compress(job);
     if (job->error) return;
     std::memset(job->digest, 0, sizeof job->digest);
-    if (hasher_) {
+    if (options_.hash == kHashSha256 && job->stored == job->input.data()) {
+      std::memcpy(job->digest, job->raw_digest, sizeof job->digest);  // the same bytes
+    } else if (hasher_) {
       hasher_->Reset();
       hasher_->Update(job->stored, job->stored_size);
       hasher_->Finish(job->digest);
@@ -80,6 +92,7 @@ class Worker {
       job->stored_size = 0;
       return;
     }
+    if (!WorthCompressing(job->input.data())) return;
     job->output.resize(size);
     uint32_t written = 0;
     err_t e =
@@ -95,7 +108,32 @@ class Worker {
     job->stored_size = padded;
   }
 
+  // Whether the probe's slices shrink enough (a block no larger than the probe is its own).
+  bool WorthCompressing(const uint8_t* block) {
+    const uint32_t size = options_.block_size;
+    const uint8_t* sample = block;
+    uint32_t length = size;
+    if (size > kProbeSlices * kProbeSlice) {
+      sample_.resize(kProbeSlices * kProbeSlice);
+      // One slice at a scattered place in each 1/kProbeSlices of the block, so that data
+      // repeating at a power-of-two period is not seen at one phase only.
+      const uint32_t stride = size / kProbeSlices, room = stride - kProbeSlice + 1;
+      for (uint32_t i = 0; i < kProbeSlices; ++i) {
+        uint32_t scatter = ((i + 1) * 0x9E3779B1u >> 8) % room;
+        std::memcpy(&sample_[i * kProbeSlice], block + i * stride + scatter, kProbeSlice);
+      }
+      sample = sample_.data();
+      length = static_cast<uint32_t>(sample_.size());
+    }
+    probe_out_.resize(length);
+    uint32_t written = 0;
+    return probe_->Compress(sample, length, probe_out_.data(), length - length / kProbeMinSaving,
+                            &written) == kOk;
+  }
+
   const PackOptions& options_;
+  BlockCompressor* probe_ = nullptr;
+  std::vector<uint8_t> sample_, probe_out_;
   BlockCompressor* compressor_ = nullptr;
   CisoHasher* hasher_ = nullptr;
 };

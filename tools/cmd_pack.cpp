@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "base/file.h"
 #include "pack/packer.h"
 #include "tools/commands.h"
+#include "tools/pack_options.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
 #include "tools/staged_output.h"
@@ -113,15 +113,6 @@ err_t ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   return e;
 }
 
-bool ParseNumber(const std::string& text, uint64_t max, uint64_t* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (*end || v > max) return false;
-  *out = v;
-  return true;
-}
-
 struct Progress {
   ProgressBar* bar;
 };
@@ -134,42 +125,7 @@ void OnProgress(void* context, uint64_t done, uint64_t) {
 int ReadOptions(const Invocation& inv, ciso::PackOptions* o,
                 std::vector<std::vector<uint8_t>>* payloads,
                 std::vector<ciso::PackPatch>* patches) {
-  std::string compression = inv.Value("compression", "lzma");
-  if (compression == "lzma")
-    o->compression = ciso::kLzma;
-  else if (compression == "deflate")
-    o->compression = ciso::kDeflate;
-  else if (compression == "none")
-    o->compression = ciso::kStored;
-  else
-    return UsageError(inv, "--compression must be lzma, deflate or none");
-  std::string hash = inv.Value("hash", "sha256");
-  if (hash == "sha256")
-    o->hash = ciso::kHashSha256;
-  else if (hash == "crc32")
-    o->hash = ciso::kHashCrc32;
-  else if (hash == "none")
-    o->hash = ciso::kHashNone;
-  else
-    return UsageError(inv, "--hash must be sha256, crc32 or none");
-  uint64_t v;
-  if (!ParseNumber(inv.Value("level", "6"), 9, &v) || (o->compression == ciso::kDeflate && v == 0))
-    return UsageError(inv, "--level must be 0 to 9 (1 to 9 for deflate)");
-  o->level = static_cast<uint32_t>(v);
-  if (!ParseSize(inv.Value("block-size", "4M"), &v) || v < ciso::kMinBlockSize ||
-      v > ciso::kMaxBlockSize || !ciso::IsAligned(v))
-    return UsageError(inv, "--block-size must be a multiple of 32 from 2K to 4M");
-  o->block_size = static_cast<uint32_t>(v);
-  if (inv.Has("split")) {
-    if (!ParseSize(inv.Value("split"), &v) || v < ciso::kMinSplitSize)
-      return UsageError(inv, "--split must be a size of at least 4K");
-    o->split_size = v;
-  }
-  o->locator = inv.Has("locator");
-  unsigned cores = std::thread::hardware_concurrency();
-  if (!ParseNumber(inv.Value("threads", std::to_string(cores ? cores : 1)), 256, &v) || v == 0)
-    return UsageError(inv, "--threads must be 1 to 256");
-  o->threads = static_cast<uint32_t>(v);
+  if (int rc = ReadPackOptions(inv, o)) return rc;
   for (auto& [key, value] : inv.values) {
     if (key != "patch") continue;
     size_t colon = value.find(':');
@@ -275,18 +231,11 @@ int RunPack(const Invocation& inv) {
 }  // namespace
 
 Command PackCommand() {
-  return {"pack",
-          "compress a disc image into a container",
-          "IMAGE -o OUT",
-          {{"output", 'o', "OUT", "the container to write (parts beside it: OUT.001, ...)"},
-           {"compression", 0, "METHOD", "lzma (default), deflate or none"},
-           {"level", 0, "N", "compression level, 0-9 (default 6)"},
-           {"hash", 0, "METHOD", "block digests: sha256 (default), crc32 or none"},
-           {"block-size", 0, "SIZE", "2K to 4M, a multiple of 32 (default 4M)"},
-           {"split", 0, "SIZE", "cut the container into part files of at most SIZE"},
-           {"locator", 0, nullptr, "end the last part with a trailer locator"},
-           {"threads", 0, "N", "compress on N threads (default: every core); output is the same"},
-           {"patch", 0, "OFFSET:FILE", "lay FILE's bytes over the image at OFFSET when read"}},
+  return {"pack", "compress a disc image into a container", "IMAGE -o OUT",
+          WithPackOptions(
+              {{"output", 'o', "OUT", "the container to write (parts beside it: OUT.001, ...)"},
+               {"split", 0, "SIZE", "cut the container into part files of at most SIZE"},
+               {"patch", 0, "OFFSET:FILE", "lay FILE's bytes over the image at OFFSET when read"}}),
           RunPack};
 }
 

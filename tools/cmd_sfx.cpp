@@ -2,12 +2,15 @@
 // or a folder (made into an ISO 9660 + Joliet image by xorriso first); the image is packed
 // unless INPUT already is a single-file container. A prebuilt runner stub is copied, its option
 // resources are set in place, and the container follows it at the container's 32-byte grain.
+#include <algorithm>
+#include <chrono>
 #include <cinttypes>
+#include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "base/file.h"
@@ -20,6 +23,7 @@
 #include "runner/process.h"
 #include "tools/commands.h"
 #include "tools/host_files.h"
+#include "tools/pack_options.h"
 #include "tools/paths.h"
 #include "tools/progress.h"
 #include "tools/staged_output.h"
@@ -133,10 +137,11 @@ void OnPackProgress(void* bar, uint64_t done, uint64_t) {
 
 // ---- The stub ----------------------------------------------------------------------------
 
-// Where `--stub windows|linux` is looked for: beside this isorun program, then in the other
-// build tree of a source checkout (build/<preset>/bin beside build/win32/bin and build/host/bin).
-// The Linux stub is the static, stripped runner; a build without one (the sanitizer builds) has
-// only the development runner, which stands in for it there.
+// Where `--stub windows|linux` is looked for: beside this isorun program, in the installed
+// layout (bin/isorun, lib/isorun/), then in the other build tree of a source checkout
+// (build/<preset>/bin beside build/win32/bin and build/host/bin). The Linux stub is the static,
+// stripped runner; a build without one (the sanitizer builds) has only the development runner,
+// which stands in for it there.
 std::vector<std::string> StubCandidates(const std::string& kind) {
   const bool windows = kind == "windows";
   const std::vector<std::string> names =
@@ -146,8 +151,9 @@ std::vector<std::string> StubCandidates(const std::string& kind) {
   std::string here = ProgramDirectory();
   if (here.empty()) return found;
   fs::path dir(here);
+  fs::path installed = (dir / ".." / "lib" / "isorun").lexically_normal();
   fs::path other = (dir / ".." / ".." / (windows ? "win32" : "host") / "bin").lexically_normal();
-  for (const fs::path& folder : {dir, other})
+  for (const fs::path& folder : {dir, installed, other})
     for (const std::string& name : names) found.push_back((folder / name).string());
   return found;
 }
@@ -276,14 +282,55 @@ void ShowLog(const std::string& log) {
   close_handle(h);
 }
 
-// Makes a folder into an ISO 9660 image with Joliet names (and Rock Ridge for Unix readers).
+// The time every date of a folder's image is set to: SOURCE_DATE_EPOCH when it is set, else the
+// newest modification time in the folder, so the same folder gives the same image whenever and
+// wherever it is made. Seconds since 1970.
+int64_t ImageTime(const std::string& folder) {
+  uint64_t epoch;
+  if (const char* text = std::getenv("SOURCE_DATE_EPOCH");
+      text && ParseNumber(text, INT32_MAX, &epoch))
+    return static_cast<int64_t>(epoch);
+  std::error_code ec;
+  fs::file_time_type newest = fs::last_write_time(folder, ec);
+  for (fs::recursive_directory_iterator
+           it(folder, fs::directory_options::skip_permission_denied, ec),
+       end;
+       !ec && it != end; it.increment(ec)) {
+    if (it->is_symlink(ec)) continue;
+    fs::file_time_type t = it->last_write_time(ec);
+    if (!ec && t > newest) newest = t;
+  }
+  auto since = std::chrono::file_clock::to_sys(newest).time_since_epoch();
+  return std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
+}
+
+// xorriso's options that fix every date at `seconds` (UTC) and every owner at root.
+std::vector<std::u16string> FixedImageOptions(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  char date[32] = "1970010100000000";
+  if (const std::tm* utc = std::gmtime(&t)) std::strftime(date, sizeof date, "%Y%m%d%H%M%S00", utc);
+  return {Wide(std::string("--modification-date=") + date),
+          u"--set_all_file_dates",
+          Wide("=" + std::to_string(seconds)),
+          u"-uid",
+          u"0",
+          u"-gid",
+          u"0"};
+}
+
+// Makes a folder into an ISO 9660 image with Joliet names (and Rock Ridge for Unix readers),
+// the same bytes for the same folder: fixed dates and owners, and xorriso's own sorted order.
 // xorriso's own chatter goes to a log that is shown only when it fails.
 int MakeImage(const Invocation& inv, const std::string& folder, const std::string& iso) {
   const std::u16string wide_iso = Wide(iso), wide_folder = Wide(folder);
   const std::string log = iso + ".log";
-  const char16_t* argv[] = {
-      u"xorriso",      u"-as", u"mkisofs", u"-quiet",        u"-iso-level",       u"3",   u"-J",
-      u"-joliet-long", u"-R",  u"-o",      wide_iso.c_str(), wide_folder.c_str(), nullptr};
+  std::vector<std::u16string> fixed = FixedImageOptions(ImageTime(folder));
+  std::vector<const char16_t*> argv = {u"xorriso", u"-as",          u"mkisofs",
+                                       u"-quiet",  u"-iso-level",   u"3",
+                                       u"-J",      u"-joliet-long", u"-R"};
+  for (const std::u16string& option : fixed) argv.push_back(option.c_str());
+  for (const char16_t* last : {u"-o", wide_iso.c_str(), wide_folder.c_str()}) argv.push_back(last);
+  argv.push_back(nullptr);
   file_handle_t output;
   if (err_t e = open_file(&output, Wide(log).c_str(), kOpenCreateOrTruncate))
     return Fail(inv, e, "cannot create " + log);
@@ -294,7 +341,7 @@ int MakeImage(const Invocation& inv, const std::string& folder, const std::strin
     process->table->set_stdin(process, kNoHandle);
     process->table->set_stdout(process, output);
     process->table->set_stderr(process, output);
-    e = process->table->launch(process, argv);
+    e = process->table->launch(process, argv.data());
     if (!e) code = process->table->wait_exit(process);
     process->table->release(process);
   }
@@ -319,32 +366,6 @@ bool IsWholeContainer(IsoReader* reader, const char* kind) {
   ciso::PartFacts part;
   return facts.part_count == 1 && ciso::DescribePart(reader, 0, &part) &&
          part.slice_start == ciso::kPartHeaderSize;
-}
-
-// A whole decimal number up to `max`.
-bool ParseCount(const std::string& text, unsigned long max, unsigned long* out) {
-  char* end = nullptr;
-  *out = std::strtoul(text.c_str(), &end, 10);
-  return !text.empty() && *end == 0 && *out <= max;
-}
-
-int ReadPackOptions(const Invocation& inv, ciso::PackOptions* options) {
-  unsigned long level, threads;
-  if (!ParseCount(inv.Value("level", "6"), 9, &level))
-    return UsageError(inv, "--level must be 0 to 9");
-  options->level = static_cast<uint32_t>(level);
-  unsigned cores = std::thread::hardware_concurrency();
-  if (!ParseCount(inv.Value("threads", std::to_string(cores ? cores : 1)), 256, &threads) ||
-      threads == 0)
-    return UsageError(inv, "--threads must be 1 to 256");
-  options->threads = static_cast<uint32_t>(threads);
-  if (inv.Has("split")) {
-    uint64_t split;
-    if (!ParseSize(inv.Value("split"), &split) || split < ciso::kMinSplitSize)
-      return UsageError(inv, "--split must be a size of at least 4K");
-    options->split_size = split;
-  }
-  return kExitOk;
 }
 
 // What was written behind the stub.
@@ -414,7 +435,9 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
   if (err_t e = write_file(runner, head.data(), static_cast<uint32_t>(head.size()), 0))
     rc = Fail(inv, e, "cannot write " + out);
   appended->image_size = reader->ImageSize();
-  if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split")) {
+  // A container is copied as it is unless packing options ask for another one.
+  if (rc == kExitOk && IsWholeContainer(reader, kind) && !inv.Has("split") &&
+      !HasPackOptions(inv)) {
     rc = AppendCopy(inv, input, runner, appended);
   } else if (rc == kExitOk) {
     rc = AppendPacked(inv, reader, out, runner, base, staged, appended);
@@ -485,27 +508,26 @@ int RunSfx(const Invocation& inv) {
 }  // namespace
 
 Command SfxCommand() {
-  return {
-      "sfx",
-      "make a self-extracting runner from a folder, disc image or container",
-      "INPUT -o OUT",
-      {{"output", 'o', "OUT", "the runner to write (with --split, parts beside it: OUT.001, ...)"},
-       {"stub", 0, "KIND",
-        "windows (default), linux, or the path of a runner stub. windows and linux "
-        "are looked for beside this program, then in ../../win32/bin or ../../host/bin "
-        "from it (the other preset of a build tree)"},
-       {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
-       {"verify", 0, nullptr, "check every block of the image before extracting it"},
-       {"progress", 0, nullptr,
-        "with --verify: show the check's progress, with a Skip button on Windows"},
-       {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
-       {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
-       {"level", 0, "N", "compression level when packing, 0-9 (default 6)"},
-       {"threads", 0, "N", "pack on N threads (default: every core)"},
-       {"split", 0, "SIZE",
-        "cut the container into parts of at most SIZE: the first behind the runner, "
-        "the others beside it as OUT.001, ..."}},
-      RunSfx};
+  return {"sfx", "make a self-extracting runner from a folder, disc image or container",
+          "INPUT -o OUT",
+          WithPackOptions(
+              {{"output", 'o', "OUT",
+                "the runner to write (with --split, parts beside it: OUT.001, ...)"},
+               {"stub", 0, "KIND",
+                "windows (default), linux, or the path of a runner stub. windows and linux "
+                "are looked for beside this program, in ../lib/isorun from it (where they are "
+                "installed), then in ../../win32/bin or ../../host/bin (the other preset of a "
+                "build tree)"},
+               {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
+               {"verify", 0, nullptr, "check every block of the image before extracting it"},
+               {"progress", 0, nullptr,
+                "with --verify: show the check's progress, with a Skip button on Windows"},
+               {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
+               {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
+               {"split", 0, "SIZE",
+                "cut the container into parts of at most SIZE: the first behind the runner, "
+                "the others beside it as OUT.001, ..."}}),
+          RunSfx};
 }
 
 }  // namespace tool

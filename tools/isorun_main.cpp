@@ -7,10 +7,16 @@
 static void PrintOverview() {
   std::printf("usage: isorun COMMAND [OPTIONS] ARGS\n\ncommands:\n");
   for (const tool::Command& c : tool::Commands()) std::printf("  %-10s %s\n", c.name, c.summary);
-  std::printf("\n'isorun COMMAND --help' tells more about a command.\n");
+  std::printf(
+      "\n'isorun COMMAND --help' tells more about a command; 'isorun --version' prints the\n"
+      "version.\n");
 }
 
 int main(int argc, char** argv) {
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("isorun %s\n", ISORUN_VERSION);
+    return tool::kExitOk;
+  }
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     PrintOverview();

@@ -1,6 +1,7 @@
 #include "tools/tool.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -133,6 +134,15 @@ int UsageError(const Invocation& inv, const std::string& message) {
   const char* name = inv.command ? inv.command->name : "";
   std::fprintf(stderr, "isorun: %s: %s\nTry 'isorun %s --help'.\n", name, message.c_str(), name);
   return kExitUsage;
+}
+
+bool ParseNumber(const std::string& text, uint64_t max, uint64_t* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+  if (*end || v > max) return false;
+  *out = v;
+  return true;
 }
 
 bool ParseSize(const std::string& text, uint64_t* out) {

@@ -56,6 +56,8 @@ int Fail(const Invocation& inv, err_t code, const std::string& message);
 // Prints the usage error and returns kExitUsage.
 int UsageError(const Invocation& inv, const std::string& message);
 
+// Parses a whole number, decimal or 0x hexadecimal, up to `max`. False when malformed.
+bool ParseNumber(const std::string& text, uint64_t max, uint64_t* out);
 // Parses sizes such as "4M", "2048", "650MiB", "1G" (powers of 1024). False when malformed.
 bool ParseSize(const std::string& text, uint64_t* out);
 

@@ -1,6 +1,7 @@
 // isorun pack, info and verify, run in-process on files in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -186,6 +187,31 @@ TEST_F(ContainerCommands, SfxNeverOverwritesItsInput) {
   EXPECT_EQ(RunTool({"sfx", dir + "/notes.txt", "-o", out, "--stub", stub}).code, 1);
   EXPECT_EQ(RunTool({"sfx", image, "-o", out, "--stub", stub, "--progress"}).code, 2);
   EXPECT_EQ(ReadFile(out), earlier);
+}
+
+// sfx packs with pack's options; a container given with none of them is appended as it is.
+TEST_F(ContainerCommands, SfxTakesThePackingOptions) {
+  std::string stub = testing_support::BinDir() + "/isorun-sfx.exe";
+  if (ReadFile(stub).empty()) stub = testing_support::BinDir() + "/isorun-sfx";
+  if (ReadFile(stub).empty()) GTEST_SKIP() << "no runner stub built";
+  std::string out = dir + "/setup.exe";
+  ToolRun sfx = RunTool({"sfx", image, "-o", out, "--stub", stub, "--compression", "deflate",
+                         "--hash", "crc32", "--block-size", "1M", "--level", "1", "--locator"});
+  ASSERT_EQ(sfx.code, 0) << sfx.err;
+  ToolRun info = RunTool({"info", out, "--json"});
+  EXPECT_NE(info.out.find("\"compression\": \"deflate\""), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"hash\": \"crc32\""), std::string::npos);
+  EXPECT_NE(info.out.find("\"block_size\": 1048576"), std::string::npos);
+  EXPECT_EQ(RunTool({"verify", out}).code, 0);
+  std::string container = dir + "/image.ciso";
+  ASSERT_EQ(RunTool({"pack", image, "-o", container, "--hash", "crc32"}).code, 0);
+  ASSERT_EQ(RunTool({"sfx", container, "-o", out, "--stub", stub}).code, 0);
+  std::vector<uint8_t> runner = ReadFile(out), packed = ReadFile(container);
+  ASSERT_GT(runner.size(), packed.size());
+  EXPECT_TRUE(std::equal(packed.begin(), packed.end(), runner.end() - packed.size()));
+  ToolRun bad = RunTool({"sfx", image, "-o", out, "--stub", stub, "--compression", "zip"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("--compression must be"), std::string::npos) << bad.err;
 }
 
 TEST_F(ContainerCommands, CorruptBlockFailsVerify) {
