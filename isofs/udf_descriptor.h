@@ -43,12 +43,39 @@ inline uint16_t TagOf(const uint8_t* d) { return TagValid(d) ? LoadLe16(d) : 0; 
 // extended (length at 0, block at 12, reference at 16), or data embedded in the entry. The top
 // two bits of a length give the extent's kind: 0 recorded, 1 and 2 not recorded, 3 the
 // continuation of the list in an allocation extent.
+// ECMA-167 4/14.14.1 (short_ad), 4/14.14.2 (long_ad), 4/14.14.3 (ext_ad).
+inline constexpr uint32_t kShortAdBlock = 4;
 inline constexpr uint32_t kLongAdBlock = 4;
 inline constexpr uint32_t kLongAdPartition = 8;
+inline constexpr uint32_t kExtAdBlock = 12;
+inline constexpr uint32_t kExtAdPartition = 16;
 inline constexpr uint32_t kExtentLengthMask = 0x3FFFFFFF;
+inline constexpr uint32_t kExtentKindShift = 30;
 enum : uint32_t { kShortAd = 0, kLongAd = 1, kExtendedAd = 2, kEmbedded = 3 };
 inline constexpr uint32_t kAdSizes[3] = {8, 16, 20};
 enum : uint32_t { kExtentRecorded = 0, kExtentContinues = 3 };
+
+// One allocation descriptor of a known type (not kEmbedded): its length, kind, first block and
+// partition reference; a short one names no partition and stands in `own_partition`.
+struct AllocationDescriptor {
+  uint32_t length;
+  uint32_t kind;
+  uint32_t block;
+  uint32_t partition;
+};
+inline AllocationDescriptor ReadAllocationDescriptor(const uint8_t* ad, uint32_t ad_type,
+                                                     uint32_t own_partition) {
+  uint32_t raw = LoadLe32(ad);
+  AllocationDescriptor d{raw & kExtentLengthMask, raw >> kExtentKindShift, 0, own_partition};
+  if (ad_type == kShortAd) {
+    d.block = LoadLe32(ad + kShortAdBlock);
+  } else if (ad_type == kLongAd) {
+    d.block = LoadLe32(ad + kLongAdBlock), d.partition = LoadLe16(ad + kLongAdPartition);
+  } else {
+    d.block = LoadLe32(ad + kExtAdBlock), d.partition = LoadLe16(ad + kExtAdPartition);
+  }
+  return d;
+}
 
 // Allocation extent descriptor: the list continues after its 24-byte header.
 inline constexpr uint32_t kAedLength = 20;

@@ -113,14 +113,9 @@ err_t TableData::TakeDescriptors(const uint8_t* area, uint32_t n, uint32_t ad_ty
     return Reject(kErrBadFormat, "VAT: allocation descriptor type %u is unknown", ad_type);
   uint32_t size = kAdSizes[ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
-    const uint8_t* ad = area + at;
-    uint32_t raw = LoadLe32(ad);
-    uint32_t length = raw & kExtentLengthMask, kind = raw >> 30;
+    AllocationDescriptor d = ReadAllocationDescriptor(area + at, ad_type, partition_.reference);
+    uint32_t length = d.length, kind = d.kind, block = d.block, reference = d.partition;
     if (length == 0) break;
-    uint32_t block = LoadLe32(ad + (ad_type == kExtendedAd ? 12 : 4));
-    uint32_t reference = ad_type == kShortAd
-                             ? partition_.reference
-                             : LoadLe16(ad + (ad_type == kExtendedAd ? 16 : kLongAdPartition));
     // The table lies in its physical partition; naming another one (the virtual partition
     // itself above all) would make it map through itself.
     if (reference != partition_.reference)

@@ -74,10 +74,19 @@ constexpr uint8_t kFidParent = 0x08;
 constexpr uint32_t kIndirectIcb = 36;
 constexpr uint16_t kIcbFlagArchive = 0x20;
 constexpr uint16_t kIcbFlagSystem = 0x400;
-// Extended attributes: the header descriptor, and the file times attribute.
+// Extended attributes (ECMA-167 4/14.10): the header descriptor, each attribute's type, subtype
+// and length, and the file times attribute (4/14.10.5): data length, existence bits, times.
 constexpr uint32_t kEaHeaderBytes = 24;
+constexpr uint32_t kEaType = 0;
+constexpr uint32_t kEaSubtype = 4;
+constexpr uint32_t kEaLength = 8;
+constexpr uint32_t kEaMinLength = 12;
 constexpr uint32_t kEaFileTimesType = 5;
 constexpr uint32_t kEaFileTimesMinLength = 32;
+constexpr uint32_t kEaFileTimesDataLength = 12;
+constexpr uint32_t kEaFileTimesExistence = 16;
+constexpr uint32_t kEaFileTimes = 20;
+constexpr uint32_t kEaFileTimesCreationBit = 1;
 
 enum : uint8_t { kFileTypeDirectory = 4, kFileTypeSymlink = 12 };
 
@@ -369,17 +378,18 @@ err_t UdfVolume::Expand(Entry* directory, bool* run_queue) {
 
 void UdfVolume::ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n) {
   uint64_t at = 0;
-  while (at + 12 <= n) {
+  while (at + kEaMinLength <= n) {
     const uint8_t* a = area + at;
-    uint32_t type = LoadLe32(a), length = LoadLe32(a + 8);
-    uint8_t subtype = a[4];
+    uint32_t type = LoadLe32(a + kEaType), length = LoadLe32(a + kEaLength);
+    uint8_t subtype = a[kEaSubtype];
     if (length >= kEaFileTimesMinLength && type == kEaFileTimesType && subtype == 1) {
-      if (at + 32 > n) return;
-      // Data length, existence bits, then the first time: the creation time when bit 0 is set.
-      if (LoadLe32(a + 12) > 11 && (LoadLe32(a + 16) & 1))
-        entry->creation_time = UdfTimestamp(a + 20);
+      if (at + kEaFileTimesMinLength > n) return;
+      // The first time recorded is the creation time when its existence bit is set.
+      if (LoadLe32(a + kEaFileTimesDataLength) >= kEaMinLength &&
+          (LoadLe32(a + kEaFileTimesExistence) & kEaFileTimesCreationBit))
+        entry->creation_time = UdfTimestamp(a + kEaFileTimes);
     }
-    at += length < 12 ? 12 : length;
+    at += length < kEaMinLength ? kEaMinLength : length;
   }
 }
 
@@ -394,19 +404,9 @@ bool UdfVolume::ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, u
   }
   uint32_t size = kAdSizes[item->ad_type];
   for (uint32_t at = 0; at + size <= n; at += size) {
-    const uint8_t* ad = area + at;
-    uint32_t raw = LoadLe32(ad);
-    uint32_t length = raw & kExtentLengthMask;
-    uint32_t kind = raw >> 30;
+    AllocationDescriptor d = ReadAllocationDescriptor(area + at, item->ad_type, item->partition);
+    uint32_t length = d.length, kind = d.kind, block = d.block, partition = d.partition;
     if (length == 0) break;
-    uint32_t block, partition;
-    if (item->ad_type == kShortAd) {
-      block = LoadLe32(ad + 4), partition = item->partition;
-    } else if (item->ad_type == kLongAd) {
-      block = LoadLe32(ad + 4), partition = LoadLe16(ad + 8);
-    } else {
-      block = LoadLe32(ad + 12), partition = LoadLe16(ad + 16);
-    }
     if (kind == kExtentContinues) {
       item->icb_length = length;
       item->icb_sector = Map(partition, block);
@@ -517,13 +517,14 @@ void UdfVolume::FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* f) 
     item->Destroy();
     return;
   }
-  if ((ad_type != kShortAd && ad_type != kLongAd) || ad_length < (ad_type == kShortAd ? 8u : 16u) ||
+  if ((ad_type != kShortAd && ad_type != kLongAd) || ad_length < kAdSizes[ad_type] ||
       (LoadLe32(data) & kExtentLengthMask) == 0) {
     item->Destroy();
     return;
   }
-  uint32_t partition = ad_type == kShortAd ? item->partition : LoadLe16(data + 8);
-  item->icb_sector = Map(partition, LoadLe32(data + 4));
+  AllocationDescriptor icb = ReadAllocationDescriptor(data, ad_type, item->partition);
+  uint32_t partition = icb.partition;
+  item->icb_sector = Map(partition, icb.block);
   item->icb_length = kSectorSize;
   item->partition = partition;
   if (item->icb_sector == kUnmapped)
