@@ -69,8 +69,8 @@ bool NeedsQuotes(const char16_t* argument) {
 // One argument for the standard parser. Backslashes are literal unless a quote follows them:
 // n of them before a quote become 2n + 1, and n at the end of a quoted argument become 2n, so
 // the closing quote stays a quote.
-void QuoteArgument(LineWriter& line, const char16_t* argument, bool always_quote) {
-  bool quoted = always_quote || NeedsQuotes(argument);
+void QuoteArgument(LineWriter& line, const char16_t* argument) {
+  bool quoted = NeedsQuotes(argument);
   if (quoted) line.Put(u'"');
   size_t backslashes = 0;
   for (const char16_t* c = argument; *c; ++c) {
@@ -84,13 +84,17 @@ void QuoteArgument(LineWriter& line, const char16_t* argument, bool always_quote
   }
 }
 
+// Argument 0 is parsed by the program-name rule: quotes group it and nothing is escaped, so its
+// backslashes stay as they are, a trailing one included.
 void WriteCommandLine(LineWriter& line, const char16_t* const* argv, const char16_t* program) {
   const char16_t* first = program ? program : argv[0];
   if (!first) return;
-  QuoteArgument(line, first, true);
+  line.Put(u'"');
+  line.Put(first);
+  line.Put(u'"');
   for (size_t i = 1; argv[0] && argv[i]; ++i) {
     line.Put(u' ');
-    QuoteArgument(line, argv[i], false);
+    QuoteArgument(line, argv[i]);
   }
 }
 

@@ -95,7 +95,9 @@ file_handle_t current_standard_handle(int stream);
 
 // The command line for an argument vector: each argument quoted so that the standard Windows
 // parser gives it back unchanged, joined with single spaces. `program`, when given, stands in
-// for argv[0]; argument 0 is always quoted. Null when the pool fails.
+// for argv[0]; argument 0 is always quoted and otherwise written as it is (the parser takes it by
+// the program-name rule, which escapes nothing, so it cannot carry a quote). Null when the pool
+// fails.
 char16_t* build_command_line(malloc_i* pool, const char16_t* const* argv, const char16_t* program);
 
 // True when the system would run `program` (a path) through cmd.exe: a batch file, its

@@ -171,6 +171,13 @@ TEST(CommandLine, ArgumentZeroIsAlwaysQuotedAndMayBeReplaced) {
   EXPECT_EQ(std::u16string(build_command_line(&pool, none, u"p")), u"\"p\"");
 }
 
+// The program-name rule escapes nothing: a backslash before the closing quote stays single.
+TEST(CommandLine, ArgumentZeroKeepsItsBackslashes) {
+  kd_mp_c pool;
+  const char16_t* argv[] = {uR"(C:\dir\)", uR"(x\)", nullptr};
+  EXPECT_EQ(std::u16string(build_command_line(&pool, argv, nullptr)), uR"("C:\dir\" x\)");
+}
+
 // ---- Batch files ----
 
 TEST(BatchFile, KnownByExtensionAsTheSystemWouldReadTheName) {
