@@ -9,6 +9,10 @@
 
 namespace {
 
+// The most the decoder may take, its dictionary above all: no block (4 MiB at most) or resource
+// this program writes needs more, and a hostile header must not make it ask for gigabytes.
+constexpr uint64_t kLzmaMemoryLimit = 256u << 20;
+
 // The decoder never needs a window larger than the whole output; a smaller one saves memory
 // when a header declares a huge dictionary. liblzma's own minimum is 4 KiB.
 constexpr uint32_t kMinDictSize = 4096;
@@ -78,7 +82,8 @@ class LzmaVestroBlockDecompressor final : public LzmaBlockDecompressor {
     lzma_ret ret = Restart();
     if (ret == LZMA_OK && stream_.avail_in == 0) return kOk;
     // The header decoder reports properties it rejects as a format error.
-    return ret == LZMA_MEM_ERROR ? kLzmaErrMemory : kLzmaErrParameter;
+    bool memory = ret == LZMA_MEM_ERROR || ret == LZMA_MEMLIMIT_ERROR;
+    return memory ? kLzmaErrMemory : kLzmaErrParameter;
   }
 
  private:
@@ -86,7 +91,7 @@ class LzmaVestroBlockDecompressor final : public LzmaBlockDecompressor {
 
   // A fresh decoder state (its dictionary buffer is reused) that has read the header.
   lzma_ret Restart() {
-    lzma_ret ret = lzma_alone_decoder(&stream_, UINT64_MAX);
+    lzma_ret ret = lzma_alone_decoder(&stream_, kLzmaMemoryLimit);
     return ret == LZMA_OK ? Feed(header_, kLzmaHeaderSize, LZMA_RUN) : ret;
   }
 
@@ -115,10 +120,12 @@ err_t CreateLzmaBlockDecompressor(const uint8_t* header, LzmaBlockDecompressor**
   uint64_t size = LoadLe64(header + kLzmaHeaderUncompressedSize);
   if (size >= 0x80000000u) return kLzmaErrMemory;
   *declared_size = uint32_t(size);
+  // Refused before the decoder exists: its dictionary could be as large as the size claimed.
+  if (size == kLzmaBlobSizeLimit) return kLzmaErrMemory;
   auto* d = HeapNew<LzmaVestroBlockDecompressor>(header);
   if (!d) return kLzmaErrMemory;
   err_t e = d->CheckHeader();
-  if (e == kOk && (size == 0 || size == kLzmaBlobSizeLimit)) e = kLzmaErrMemory;
+  if (e == kOk && size == 0) e = kLzmaErrMemory;
   if (e != kOk) {
     d->Release();
     return e;

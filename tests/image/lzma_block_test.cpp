@@ -124,6 +124,14 @@ TEST(LzmaBlock, HugeDictionaryIsNotAllocated) {
   Decoded r = DecodeBlob(blob, text.size());
   EXPECT_EQ(r.decode, kOk);
   EXPECT_EQ(r.data, text);
+
+  // Declaring nearly 2 GiB of output as well would size the window to that: refused, not asked
+  // of the system.
+  PutLe(blob, 5, 0x7FFFFFFE, 8);
+  LzmaBlockDecompressor* d = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(CreateLzmaBlockDecompressor(blob.data(), &d, &size), kLzmaErrMemory);
+  EXPECT_EQ(d, nullptr);
 }
 
 TEST(LzmaBlock, ShortLongAndCorruptStreams) {
