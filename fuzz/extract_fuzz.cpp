@@ -10,8 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "image/memory_source.h"
-#include "isofs/media.h"
+#include "fuzz/fuzz_media.h"
 #include "runner/extract.h"
 
 namespace {
@@ -47,17 +46,9 @@ void Empty(const std::filesystem::path& folder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryFiles files;
-  files.Add(u"\\fuzz\\image.iso", data, size);
-  SeVolume* volume = nullptr;
-  if (OpenMediaFrom(&files, u"\\fuzz\\image.iso", kNoHandle, kNoHandle, &volume) != kOk) {
-    if (files.OpenHandles() != 0) std::abort();
-    return 0;
-  }
-  const std::filesystem::path& scratch = Scratch();
-  extract_volume(scratch.u16string().c_str(), volume, ExtractOptions{});
-  ReleaseMedia(volume);
-  Empty(scratch);
-  if (files.OpenHandles() != 0) std::abort();  // every handle the readers opened is closed
-  return 0;
+  return WithFuzzedMedia(data, size, [](SeVolume* volume) {
+    const std::filesystem::path& scratch = Scratch();
+    extract_volume(scratch.u16string().c_str(), volume, ExtractOptions{});
+    Empty(scratch);
+  });
 }

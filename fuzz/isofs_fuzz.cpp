@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "image/memory_source.h"
-#include "isofs/media.h"
+#include "fuzz/fuzz_media.h"
 
 namespace {
 
@@ -78,22 +77,14 @@ struct Walk {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryFiles files;
-  files.Add(u"\\fuzz\\image.iso", data, size);
-  SeVolume* volume = nullptr;
-  if (OpenMediaFrom(&files, u"\\fuzz\\image.iso", kNoHandle, kNoHandle, &volume) != kOk) {
-    if (files.OpenHandles() != 0) std::abort();
-    return 0;
-  }
-  static Walk walk;
-  walk.volume = volume;
-  walk.names.clear();
-  walk.budget = 3000;
-  walk.Entry(0);
-  walk.names = {".$media"};
-  walk.Entry(0);
-  volume->Verify(nullptr);
-  ReleaseMedia(volume);
-  if (files.OpenHandles() != 0) std::abort();  // every handle the readers opened is closed
-  return 0;
+  return WithFuzzedMedia(data, size, [](SeVolume* volume) {
+    static Walk walk;
+    walk.volume = volume;
+    walk.names.clear();
+    walk.budget = 3000;
+    walk.Entry(0);
+    walk.names = {".$media"};
+    walk.Entry(0);
+    volume->Verify(nullptr);
+  });
 }
