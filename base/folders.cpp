@@ -244,8 +244,7 @@ char16_t* folder_table_c::TrySource(const folder_source_t& source, uint32_t visi
       path = source.name;
       length = Utf16Length(path);
       break;
-    default:
-      return nullptr;
+    default: return nullptr;
   }
   if (path == buf) {
     if (length >= kFactChars) return nullptr;

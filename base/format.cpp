@@ -421,29 +421,18 @@ void FormatConversion(Sink<Unit>& out, const Field& field, Args& args, Unit conv
     case 'x':
     case 'X':
     case 'p':
-    case 'P':
-      return FormatInteger(out, field, args, char(conversion));
-    case 'c':
-      return FormatChar(out, field, args, own_wide);
-    case 'w':
-      return FormatChar(out, field, args, true);
-    case 'C':
-      return FormatChar(out, field, args, other_wide);
-    case 's':
-      return FormatString(out, field, args, own_wide);
-    case 'S':
-      return FormatString(out, field, args, other_wide);
+    case 'P': return FormatInteger(out, field, args, char(conversion));
+    case 'c': return FormatChar(out, field, args, own_wide);
+    case 'w': return FormatChar(out, field, args, true);
+    case 'C': return FormatChar(out, field, args, other_wide);
+    case 's': return FormatString(out, field, args, own_wide);
+    case 'S': return FormatString(out, field, args, other_wide);
     case 'r':
-    case 'R':
-      return FormatGuid(out, field, args, conversion == 'R');
-    case 't':
-      return FormatUnixTime(out, field, args);
-    case 'T':
-      return FormatFileTime(out, field, args);
-    case 'n':
-      return StoreCount(out, field, args);
-    default:
-      return;  // unknown conversions are consumed silently
+    case 'R': return FormatGuid(out, field, args, conversion == 'R');
+    case 't': return FormatUnixTime(out, field, args);
+    case 'T': return FormatFileTime(out, field, args);
+    case 'n': return StoreCount(out, field, args);
+    default: return;  // unknown conversions are consumed silently
   }
 }
 

@@ -162,20 +162,13 @@ int64_t ParseNumberOrBool(const char16_t* text, ptrdiff_t len, uint32_t* form) {
   char16_t first = AsciiLower(text[0]);
   if (n == 1) {
     switch (first) {
-      case 'd':
-        return *out_form = kFormED, 0;
-      case 'e':
-        return *out_form = kFormED, 1;
-      case 'f':
-        return *out_form = kFormTF, 0;
-      case 'n':
-        return *out_form = kFormYN, 0;
-      case 't':
-        return *out_form = kFormTF, 1;
-      case 'y':
-        return *out_form = kFormYN, 1;
-      default:
-        return ParseNumber(text, n, out_form);
+      case 'd': return *out_form = kFormED, 0;
+      case 'e': return *out_form = kFormED, 1;
+      case 'f': return *out_form = kFormTF, 0;
+      case 'n': return *out_form = kFormYN, 0;
+      case 't': return *out_form = kFormTF, 1;
+      case 'y': return *out_form = kFormYN, 1;
+      default: return ParseNumber(text, n, out_form);
     }
   }
   for (const WordValue& w : kWords)

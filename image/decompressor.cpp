@@ -103,16 +103,11 @@ class CisoLzmaDecompressor final : public CisoDecompressor {
   // The block decoder's codes in the container's numbering.
   static err_t MapCode(err_t code) {
     switch (code) {
-      case kOk:
-        return kOk;
-      case kLzmaErrParameter:
-        return kErrInvalidParameter;
-      case kLzmaErrMemory:
-        return kErrOutOfMemory;
-      case kLzmaErrOverrun:
-        return kErrGenFailure;
-      default:
-        return kErrBadFormat;
+      case kOk: return kOk;
+      case kLzmaErrParameter: return kErrInvalidParameter;
+      case kLzmaErrMemory: return kErrOutOfMemory;
+      case kLzmaErrOverrun: return kErrGenFailure;
+      default: return kErrBadFormat;
     }
   }
 

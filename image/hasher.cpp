@@ -103,14 +103,10 @@ err_t CreateSha256Hasher(CisoHasher** out) {
 err_t CreateHasher(uint8_t method, CisoHasher** out) {
   *out = nullptr;
   switch (method) {
-    case kHashNone:
-      return kOk;
-    case kHashCrc32:
-      return CreateCrc32Hasher(out);
-    case kHashSha256:
-      return CreateSha256Hasher(out);
-    default:
-      return kErrUnknownRevision;
+    case kHashNone: return kOk;
+    case kHashCrc32: return CreateCrc32Hasher(out);
+    case kHashSha256: return CreateSha256Hasher(out);
+    default: return kErrUnknownRevision;
   }
 }
 

@@ -25,16 +25,12 @@ uint32_t EffectiveDictSize(uint32_t declared_dict, uint32_t size) {
 err_t MapLzmaResult(lzma_ret ret) {
   switch (ret) {
     case LZMA_OK:
-    case LZMA_STREAM_END:
-      return kOk;
+    case LZMA_STREAM_END: return kOk;
     case LZMA_MEM_ERROR:
-    case LZMA_MEMLIMIT_ERROR:
-      return kLzmaErrMemory;
+    case LZMA_MEMLIMIT_ERROR: return kLzmaErrMemory;
     case LZMA_OPTIONS_ERROR:
-    case LZMA_PROG_ERROR:
-      return kLzmaErrParameter;
-    default:
-      return kLzmaErrData;
+    case LZMA_PROG_ERROR: return kLzmaErrParameter;
+    default: return kLzmaErrData;
   }
 }
 

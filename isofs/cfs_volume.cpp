@@ -107,14 +107,11 @@ int EncodingOf(int kind, const uint8_t* descriptor) {
   switch (escapes[2]) {
     case '@':
     case 'C':
-    case 'E':
-      return kUcs2;
+    case 'E': return kUcs2;
     case 'G':
     case 'H':
-    case 'I':
-      return kUtf8;
-    default:
-      return -1;
+    case 'I': return kUtf8;
+    default: return -1;
   }
 }
 

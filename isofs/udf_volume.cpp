@@ -443,11 +443,8 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
     case 0:
     case 4:
     case 5:
-    case 249:
-      break;
-    case kFileTypeSymlink:
-      e->attributes |= 0x06;
-      break;
+    case 249: break;
+    case kFileTypeSymlink: e->attributes |= 0x06; break;
     default:
       e->attributes |= 0x06;
       if (file_type != 250 && file_type != 251) ad_length = 0;
@@ -677,8 +674,7 @@ void TakeDescriptor(const uint8_t* d, uint16_t tag, Sequence* q) {
         ParseMaps(d, q);
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -18,10 +18,8 @@ bool IsHandledEvent(uint32_t event) {
     case kConsoleCtrlBreak:
     case kConsoleClose:
     case kConsoleLogoff:
-    case kConsoleShutdown:
-      return true;
-    default:
-      return false;
+    case kConsoleShutdown: return true;
+    default: return false;
   }
 }
 

@@ -555,12 +555,8 @@ const char16_t* ScfParserImp::ReadDollar(const char16_t* p, const char16_t* end,
         ReadStatements(q + 1, size_t(close - q - 1), word);
         return close + 1;
       }
-      case u'(':
-        AppendCopy(word, u"{", 1);
-        return q + 1;
-      case u')':
-        AppendCopy(word, u"}", 1);
-        return q + 1;
+      case u'(': AppendCopy(word, u"{", 1); return q + 1;
+      case u')': AppendCopy(word, u"}", 1); return q + 1;
       case u'-':
         if (end - q >= 2 && q[1] == u'{') {
           if (size_t line_break = LineBreakLength(q + 2, end))

@@ -42,8 +42,7 @@ std::string Explain(err_t e, const std::string& file, const std::string& dir,
              " (a second entry of that name, or a file or link there before); extraction never "
              "overwrites or "
              "writes through links";
-    default:
-      return "cannot extract " + file + " to " + dir;
+    default: return "cannot extract " + file + " to " + dir;
   }
 }
 

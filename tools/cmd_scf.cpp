@@ -110,20 +110,11 @@ std::string Escaped(const char16_t* text) {
   std::string out;
   for (char c : bytes) {
     switch (c) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
     }
   }
   return out;

@@ -51,16 +51,14 @@ std::string MediaFailure(err_t e, const std::string& path) {
   const std::string shown = path.empty() ? "/" : path;
   switch (e) {
     case kErrFileNotFound:
-    case kErrPathNotFound:
-      return shown + ": no such file or directory";
+    case kErrPathNotFound: return shown + ": no such file or directory";
     case kErrBadFormat:
     case kErrHandleEof:
     case kErrUnknownRevision:
       return shown + " cannot be read whole: the image is corrupt or incomplete";
     case kErrStackOverflow:
       return shown + " cannot be read whole: its structures nest or chain beyond the bound";
-    default:
-      return "cannot read " + shown;
+    default: return "cannot read " + shown;
   }
 }
 

@@ -24,16 +24,11 @@ constexpr uint64_t kTicksPerMillisecond = 10000;
 // The negative patterns, by the system's number for them; 1 is the default "-%1".
 constexpr const char16_t* NegativePattern(uint32_t number) {
   switch (number) {
-    case 0:
-      return u"(%%1)";
-    case 2:
-      return u"%s %%1";
-    case 3:
-      return u"%%1%s";
-    case 4:
-      return u"%%1 %s";
-    default:
-      return nullptr;
+    case 0: return u"(%%1)";
+    case 2: return u"%s %%1";
+    case 3: return u"%%1%s";
+    case 4: return u"%%1 %s";
+    default: return nullptr;
   }
 }
 
@@ -152,8 +147,7 @@ const char* TimeSeparatorInFormat(const char* format) {
     switch (*p) {
       case 'T':
       case 'R':
-      case 'r':
-        return ":";
+      case 'r': return ":";
       case 'H':
       case 'I':
       case 'k':
@@ -161,8 +155,7 @@ const char* TimeSeparatorInFormat(const char* format) {
       case 'M':
         if (p[1] && p[1] != '%') return p + 1;
         break;
-      case 0:
-        return nullptr;
+      case 0: return nullptr;
     }
   }
   return nullptr;

@@ -17,12 +17,9 @@ int g_signal_pipe[2] = {-1, -1};
 
 uint32_t EventFor(int signal_number) {
   switch (signal_number) {
-    case SIGINT:
-      return kConsoleCtrlC;
-    case SIGHUP:
-      return kConsoleClose;
-    default:
-      return kConsoleShutdown;
+    case SIGINT: return kConsoleCtrlC;
+    case SIGHUP: return kConsoleClose;
+    default: return kConsoleShutdown;
   }
 }
 

@@ -27,9 +27,7 @@ LRESULT CALLBACK SignalWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       console_control_event(kConsoleClose);
       DestroyWindow(window);
       return 0;
-    case kEndSignalWindow:
-      DestroyWindow(window);
-      return 0;
+    case kEndSignalWindow: DestroyWindow(window); return 0;
     case WM_ENDSESSION:
       if (!wparam) return 0;
       g_signal_window.store(nullptr);
@@ -37,11 +35,8 @@ LRESULT CALLBACK SignalWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       console_control_event(kConsoleLogoff);
       Sleep(INFINITE);
       return 0;
-    case WM_DESTROY:
-      g_signal_window.store(nullptr);
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
+    case WM_DESTROY: g_signal_window.store(nullptr); return 0;
+    default: return DefWindowProcW(window, message, wparam, lparam);
   }
 }
 

@@ -47,10 +47,8 @@ bool ToUtf16(const EnvironmentLocale& locale, const char* text, char16_t* buffer
 bool LocaleQueryText(UtLocaleItem item, char16_t* buffer, size_t capacity) {
   EnvironmentLocale locale;
   switch (item) {
-    case UtLocaleItem::kDecimal:
-      return ToUtf16(locale, locale.Item(RADIXCHAR), buffer, capacity);
-    case UtLocaleItem::kThousandSep:
-      return ToUtf16(locale, locale.Item(THOUSEP), buffer, capacity);
+    case UtLocaleItem::kDecimal: return ToUtf16(locale, locale.Item(RADIXCHAR), buffer, capacity);
+    case UtLocaleItem::kThousandSep: return ToUtf16(locale, locale.Item(THOUSEP), buffer, capacity);
     case UtLocaleItem::kGrouping: {
       const char* counts = locale.Item(GROUPING);
       return counts && GroupingFromByteCounts(counts, buffer, capacity);
@@ -60,8 +58,7 @@ bool LocaleQueryText(UtLocaleItem item, char16_t* buffer, size_t capacity) {
       const char* format = locale.Item(T_FMT);
       return ToUtf16(locale, format ? TimeSeparatorInFormat(format) : nullptr, buffer, capacity);
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -6,18 +6,12 @@
 namespace {
 LCTYPE TypeOf(UtLocaleItem item) {
   switch (item) {
-    case UtLocaleItem::kNegativeSign:
-      return LOCALE_SNEGATIVESIGN;
-    case UtLocaleItem::kNegativeNumber:
-      return LOCALE_INEGNUMBER;
-    case UtLocaleItem::kThousandSep:
-      return LOCALE_STHOUSAND;
-    case UtLocaleItem::kGrouping:
-      return LOCALE_SGROUPING;
-    case UtLocaleItem::kDecimal:
-      return LOCALE_SDECIMAL;
-    case UtLocaleItem::kTimeSep:
-      return LOCALE_STIME;
+    case UtLocaleItem::kNegativeSign: return LOCALE_SNEGATIVESIGN;
+    case UtLocaleItem::kNegativeNumber: return LOCALE_INEGNUMBER;
+    case UtLocaleItem::kThousandSep: return LOCALE_STHOUSAND;
+    case UtLocaleItem::kGrouping: return LOCALE_SGROUPING;
+    case UtLocaleItem::kDecimal: return LOCALE_SDECIMAL;
+    case UtLocaleItem::kTimeSep: return LOCALE_STIME;
   }
   return 0;
 }

@@ -30,37 +30,23 @@ void GdiWindow::ReleaseAfterDestroy() { Destruct(kFreeMemory); }
 LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* not_handled) {
   int x = SignedLow(lparam), y = SignedHigh(lparam);
   switch (message) {
-    case WM_CLOSE:
-      return OnClose(not_handled);
-    case WM_GETMINMAXINFO:
-      return OnGetMinMaxInfo(lparam, not_handled);
-    case WM_SIZE:
-      return OnSize(UINT(wparam), LOWORD(lparam), HIWORD(lparam), not_handled);
-    case WM_MOVE:
-      return OnMove(x, y, not_handled);
-    case WM_ERASEBKGND:
-      return OnEraseBackground(reinterpret_cast<HDC>(wparam), not_handled);
-    case WM_PAINT:
-      return OnPaint(not_handled);
-    case WM_SETFOCUS:
-      return OnSetFocus(not_handled);
-    case WM_KILLFOCUS:
-      return OnKillFocus(not_handled);
-    case WM_ACTIVATE:
-      return OnActivate(LOWORD(wparam), not_handled);
-    case WM_HSCROLL:
-      return OnHScroll(LOWORD(wparam), not_handled);
-    case WM_VSCROLL:
-      return OnVScroll(LOWORD(wparam), not_handled);
+    case WM_CLOSE: return OnClose(not_handled);
+    case WM_GETMINMAXINFO: return OnGetMinMaxInfo(lparam, not_handled);
+    case WM_SIZE: return OnSize(UINT(wparam), LOWORD(lparam), HIWORD(lparam), not_handled);
+    case WM_MOVE: return OnMove(x, y, not_handled);
+    case WM_ERASEBKGND: return OnEraseBackground(reinterpret_cast<HDC>(wparam), not_handled);
+    case WM_PAINT: return OnPaint(not_handled);
+    case WM_SETFOCUS: return OnSetFocus(not_handled);
+    case WM_KILLFOCUS: return OnKillFocus(not_handled);
+    case WM_ACTIVATE: return OnActivate(LOWORD(wparam), not_handled);
+    case WM_HSCROLL: return OnHScroll(LOWORD(wparam), not_handled);
+    case WM_VSCROLL: return OnVScroll(LOWORD(wparam), not_handled);
     case WM_KEYDOWN:
     case WM_KEYUP:
     case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-      return DispatchKey(message, wparam, lparam, not_handled);
-    case WM_SYSCHAR:
-      return OnSysChar(UINT(wparam), LOWORD(lparam), not_handled);
-    case WM_CHAR:
-      return OnChar(UINT(wparam), LOWORD(lparam), not_handled);
+    case WM_SYSKEYUP: return DispatchKey(message, wparam, lparam, not_handled);
+    case WM_SYSCHAR: return OnSysChar(UINT(wparam), LOWORD(lparam), not_handled);
+    case WM_CHAR: return OnChar(UINT(wparam), LOWORD(lparam), not_handled);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDOWN:
@@ -68,24 +54,17 @@ LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* no
     case WM_MBUTTONDOWN:
     case WM_MBUTTONDBLCLK:
     case WM_XBUTTONDOWN:
-    case WM_XBUTTONDBLCLK:
-      return OnButtonDown(message, UINT(wparam), x, y, not_handled);
-    case WM_MOUSEMOVE:
-      return OnMouseMove(UINT(wparam), x, y, not_handled);
+    case WM_XBUTTONDBLCLK: return OnButtonDown(message, UINT(wparam), x, y, not_handled);
+    case WM_MOUSEMOVE: return OnMouseMove(UINT(wparam), x, y, not_handled);
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP:
-    case WM_XBUTTONUP:
-      return OnButtonUp(message, UINT(wparam), x, y, not_handled);
+    case WM_XBUTTONUP: return OnButtonUp(message, UINT(wparam), x, y, not_handled);
     case WM_MOUSEWHEEL:
       return OnMouseWheel(LOWORD(wparam), int16_t(HIWORD(wparam)), x, y, not_handled);
-    case WM_TIMER:
-      OnTimer(UINT_PTR(wparam));
-      return 0;
-    case WM_COMMAND:
-      return OnCommand(LOWORD(wparam), not_handled);
-    case WM_SYSCOMMAND:
-      return OnCommand(LOWORD(wparam) & kSysCommandMask, not_handled);
+    case WM_TIMER: OnTimer(UINT_PTR(wparam)); return 0;
+    case WM_COMMAND: return OnCommand(LOWORD(wparam), not_handled);
+    case WM_SYSCOMMAND: return OnCommand(LOWORD(wparam) & kSysCommandMask, not_handled);
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lparam);
       if (!header) break;
@@ -93,8 +72,7 @@ LRESULT GdiWindow::Dispatch(UINT message, WPARAM wparam, LPARAM lparam, bool* no
     }
     case WM_SETFONT:
       return OnSetFont(reinterpret_cast<HFONT>(wparam), BOOL(LOWORD(lparam)), not_handled);
-    case WM_GETDLGCODE:
-      return OnGetDlgCode(not_handled);
+    case WM_GETDLGCODE: return OnGetDlgCode(not_handled);
   }
   *not_handled = true;
   return 0;
