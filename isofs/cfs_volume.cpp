@@ -151,7 +151,7 @@ class CfsVolume final : public Volume {
 
   err_t TakeLabel(const uint8_t* field);
   err_t ReadRock(const uint8_t* record, uint32_t skip, RockRecord* rock);
-  void DetectRockRidge(const uint8_t* root_record);
+  void DetectRockRidge(const uint8_t* root_record, Entry* root);
   uint64_t time_ = 0;
   bool susp_ = false;  // records carry System Use entries after skip_ bytes
   uint8_t skip_ = 0;
@@ -206,8 +206,9 @@ err_t CfsVolume::ReadRock(const uint8_t* record, uint32_t skip, RockRecord* rock
 
 // SUSP is in use when the System Use area of the root's "." record opens with SP; Rock Ridge
 // when an ER names it or its entries stand there. A root that cannot be read or whose entries
-// are malformed leaves the hierarchy plain ISO 9660.
-void CfsVolume::DetectRockRidge(const uint8_t* root_record) {
+// are malformed leaves the hierarchy plain ISO 9660. The root of a Rock Ridge tree always has
+// a mode (its "." record's, else a plain directory's), which tells readers the tree has modes.
+void CfsVolume::DetectRockRidge(const uint8_t* root_record, Entry* root) {
   uint32_t extent =
       LoadBe32(root_record + kDrExtentBe) + (root_record[kDrExtendedAttributeLength] ? 1 : 0);
   uint8_t dot[255];
@@ -217,6 +218,7 @@ void CfsVolume::DetectRockRidge(const uint8_t* root_record) {
   susp_ = rock->susp;
   skip_ = rock->skip;
   rock_ridge_ = rock->susp && rock->rock_ridge;
+  if (rock_ridge_) root->mode = rock->has_mode ? rock->mode : kSeModeDirectory | 0755;
 }
 
 // A CL placeholder: the entry becomes the directory at `location`, as its "." record says.
@@ -357,7 +359,7 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
     return e;
   }
   root->volume_root = 1;
-  volume->DetectRockRidge(descriptor + kVdRootRecord);
+  volume->DetectRockRidge(descriptor + kVdRootRecord, root);
   root->creation_time = volume->time_;
   root->modification_time = IsoLongDate(descriptor + kVdModificationDate);
   const uint8_t* record = descriptor + kVdRootRecord;

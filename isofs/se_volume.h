@@ -16,6 +16,11 @@ inline constexpr uint8_t kSeTypeDirectory = 2;
 // A symbolic link: its data, read like a file's, is the target path (UTF-8, '/' separated).
 inline constexpr uint8_t kSeTypeLink = 3;
 
+// POSIX type bits that a recorded mode carries beside its permission bits.
+inline constexpr uint32_t kSeModeDirectory = 0040000;
+inline constexpr uint32_t kSeModeFile = 0100000;
+inline constexpr uint32_t kSeModeLink = 0120000;
+
 // What a lookup or a listing tells about one entry. Times are 100-ns units since 1601-01-01
 // UTC, 0 when unknown; the volume never fills the access and change times.
 struct SeEntryInfo {
@@ -27,7 +32,9 @@ struct SeEntryInfo {
   uint64_t access_time;
   uint64_t modification_time;
   uint64_t change_time;
-  uint32_t mode;  // POSIX permission and type bits as recorded (Rock Ridge), 0 when unknown
+  // POSIX permission and type bits as recorded (Rock Ridge, UDF), 0 when unknown. A volume
+  // root has one exactly when its tree records modes.
+  uint32_t mode;
 };
 
 struct SeLookupResult {

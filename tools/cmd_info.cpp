@@ -58,6 +58,7 @@ struct VolumeFacts {
   std::string label;
   uint64_t time = 0;  // when the volume was made, 0 when unknown
   bool main_root = false;
+  bool rock_ridge = false;  // an ISO 9660 tree whose Rock Ridge entries give names, modes, links
 };
 
 // What the media made of the image: its volumes, or the error that kept it from opening one.
@@ -115,6 +116,8 @@ MediaFacts DescribeMedia(const std::string& path) {
     v.name = name;
     v.type = name == "udf" ? "UDF" : IsoVolumeType(volume, r.info.file_index);
     v.main_root = r.node_id == main_root.node_id;
+    // Of the ISO 9660 trees only a Rock Ridge one records modes, its root's included.
+    v.rock_ridge = name != "udf" && r.info.mode != 0;
     char16_t* label = nullptr;
     if (volume->GetVolumeInfo(r.node_id, &v.time, &label) == kOk && label) v.label = Narrow(label);
     volume->FreeString(label);
@@ -131,7 +134,8 @@ void PrintVolumesText(const MediaFacts& m) {
   }
   std::printf("volumes:      %zu\n", m.volumes.size());
   for (const VolumeFacts& v : m.volumes) {
-    std::printf("  %s: %s, label \"%s\"", v.name.c_str(), v.type.c_str(), v.label.c_str());
+    std::printf("  %s: %s%s, label \"%s\"", v.name.c_str(), v.type.c_str(),
+                v.rock_ridge ? " with Rock Ridge" : "", v.label.c_str());
     if (v.time) std::printf(", made %s UTC", TimeText(v.time).c_str());
     std::printf("\n");
   }
@@ -144,10 +148,12 @@ void PrintVolumesJson(const MediaFacts& m) {
   const char* main_root = nullptr;
   for (size_t i = 0; i < m.volumes.size(); ++i) {
     const VolumeFacts& v = m.volumes[i];
-    std::printf("%s{\"name\": %s, \"type\": %s, \"label\": %s, \"time\": %s, \"main_root\": %s}",
-                i ? ", " : "", JsonString(v.name).c_str(), JsonString(v.type).c_str(),
-                JsonString(v.label).c_str(), v.time ? JsonString(TimeText(v.time)).c_str() : "null",
-                v.main_root ? "true" : "false");
+    std::printf(
+        "%s{\"name\": %s, \"type\": %s, \"label\": %s, \"time\": %s, \"main_root\": %s, "
+        "\"rock_ridge\": %s}",
+        i ? ", " : "", JsonString(v.name).c_str(), JsonString(v.type).c_str(),
+        JsonString(v.label).c_str(), v.time ? JsonString(TimeText(v.time)).c_str() : "null",
+        v.main_root ? "true" : "false", v.rock_ridge ? "true" : "false");
     if (v.main_root) main_root = v.name.c_str();
   }
   std::printf("], \"main_root\": %s", main_root ? JsonString(main_root).c_str() : "null");

@@ -137,7 +137,7 @@ TEST_F(MediaCommands, InfoNamesVolumesAndTheMainRoot) {
   ToolRun json = RunTool({"info", "--json", dir.path() + "/udf.iso"});
   EXPECT_EQ(json.code, 0);
   EXPECT_NE(json.out.find("\"volumes\": [{\"name\": \"udf\", \"type\": \"UDF\", \"label\": \"LVLABEL\", "
-                          "\"time\": \"2004-04-05 05:07:08\", \"main_root\": true}, {\"name\": \"volume01\", "
+                          "\"time\": \"2004-04-05 05:07:08\", \"main_root\": true, \"rock_ridge\": false}, {\"name\": \"volume01\", "
                           "\"type\": \"ISO 9660\", \"label\": \"BRIDGE\""),
             std::string::npos)
       << json.out;
