@@ -50,6 +50,7 @@ constexpr uint32_t kMap1Partition = 4;
 constexpr uint32_t kMap2Identifier = 5;
 constexpr uint32_t kMap2Partition = 38;
 constexpr uint32_t kMap2MetadataFile = 40;
+constexpr uint32_t kMap2MetadataMirror = 44;
 constexpr uint32_t kMap2MinLength = 64;
 constexpr uint32_t kMap2Bytes = 64;  // a sparable map, kept for its sparing table
 constexpr char kVirtualPartition[23] = "*UDF Virtual Partition";  // with its zero byte
@@ -89,6 +90,22 @@ constexpr uint32_t kEaFileTimes = 20;
 constexpr uint32_t kEaFileTimesCreationBit = 1;
 
 enum : uint8_t { kFileTypeDirectory = 4, kFileTypeSymlink = 12 };
+
+// File Entry permissions (ECMA-167 4/14.9.5): five bits a class (execute, write, read, change
+// attributes, delete), others from bit 0, group from bit 5, owner from bit 10.
+constexpr uint32_t kFePermissions = 44;
+constexpr uint32_t kPermissionsOthers = 0, kPermissionsGroup = 5, kPermissionsOwner = 10;
+// Path components of a symbolic link (ECMA-167 4/14.16): type, identifier length, version,
+// identifier.
+constexpr uint32_t kComponentFixedPart = 4;
+enum : uint8_t {
+  kComponentAgreedRoot = 1,
+  kComponentRoot = 2,
+  kComponentParent = 3,
+  kComponentCurrent = 4,
+  kComponentName = 5,
+};
+constexpr uint32_t kMaxLinkBytes = 4096;  // a link's components and its target stay below this
 
 constexpr uint32_t kMaxPartitions = 10;
 constexpr uint32_t kUnmapped = 0xFFFFFFFF;  // a virtual block without a place on the disc
@@ -141,6 +158,68 @@ size_t DecodeIdentifier(const uint8_t* id, uint32_t n, char* out, size_t cap) {
   return pos;
 }
 
+// The recorded permissions as a POSIX mode of the given type. Every writer records them: as
+// they were on the writer's system (a Linux-written volume), or read-only for everyone (some
+// image makers). Either way they are what a mount of the volume shows, so they are kept as
+// they are, read-only files included; extraction masks them as it masks Rock Ridge modes.
+// Permissions with no read, write or execute bit at all stand for none recorded.
+uint32_t PosixMode(uint32_t permissions, uint32_t type_bits) {
+  uint32_t mode = ((permissions >> kPermissionsOwner) & 7) << 6 |
+                  ((permissions >> kPermissionsGroup) & 7) << 3 |
+                  ((permissions >> kPermissionsOthers) & 7);
+  return mode ? type_bits | mode : 0;
+}
+
+// Appends `text` to a link target being built, with a '/' before it unless the target is
+// empty or ends in one. False when it would not fit below kMaxLinkBytes.
+bool AppendComponent(char* target, uint32_t* length, const char* text, size_t n) {
+  bool separator = *length > 0 && target[*length - 1] != '/';
+  if (*length + separator + n >= kMaxLinkBytes) return false;
+  if (separator) target[(*length)++] = '/';
+  std::memcpy(target + *length, text, n);
+  *length += uint32_t(n);
+  return true;
+}
+
+// A symbolic link's path components as a '/'-separated target: a root component starts it
+// at "/" and a name is a CS0 identifier. 11 for a malformed or unknown component, or a name
+// that is empty or holds '/' or a zero byte.
+err_t LinkTarget(const uint8_t* data, uint32_t n, char* target, uint32_t* length) {
+  *length = 0;
+  char name[kNameBytes];
+  for (uint32_t at = 0; at < n;) {
+    uint32_t start = at;
+    if (n - at < kComponentFixedPart || data[at + 1] > n - at - kComponentFixedPart)
+      return Reject(kErrBadFormat, "symbolic link byte %u: path component cut short", start);
+    uint8_t type = data[at];
+    uint32_t id_length = data[at + 1];
+    const uint8_t* id = data + at + kComponentFixedPart;
+    at += kComponentFixedPart + id_length;
+    size_t name_length = 0;
+    if (type == kComponentName && id_length > 1)
+      name_length = DecodeIdentifier(id, id_length, name, sizeof name);
+    bool fits = true;
+    if (type == kComponentRoot || (type == kComponentAgreedRoot && id_length == 0)) {
+      target[0] = '/', *length = 1;
+    } else if (type == kComponentParent) {
+      fits = AppendComponent(target, length, "..", 2);
+    } else if (type == kComponentCurrent) {
+      fits = AppendComponent(target, length, ".", 1);
+    } else if (type == kComponentName && name_length > 0 &&
+               std::memchr(name, '/', name_length) == nullptr && std::strlen(name) == name_length) {
+      fits = AppendComponent(target, length, name, name_length);
+    } else {
+      return Reject(kErrBadFormat, "symbolic link byte %u: unusable path component of type %u",
+                    start, type);
+    }
+    if (!fits)
+      return Reject(kErrBadFormat, "symbolic link target of more than %u bytes", kMaxLinkBytes - 1);
+  }
+  if (*length == 0) return Reject(kErrBadFormat, "symbolic link without a target");
+  target[*length] = 0;
+  return kOk;
+}
+
 // UDF 1.50 keeps the list of blocks no file may use (defects, spare areas) as a hidden file of
 // the root, "Non-Allocatable Space" (UDF 1.50 2.3.13); later revisions keep it as a system
 // stream. It belongs to the volume, not to what was written on it.
@@ -167,9 +246,22 @@ class UdfExpandWorkState final : public ExpandWorkState {
   uint32_t partition = 0;
   uint32_t hops = 0;        // indirect entries and allocation extents followed so far
   bool attributes = false;  // reading the extended attributes, not the File Entry
+  bool link = false;        // the File Entry is a symbolic link's
 
  private:
   ~UdfExpandWorkState() = default;
+};
+
+// A metadata partition's blocks, in the order of its metadata file's runs: `count` blocks from
+// `block` of the partition lie from `sector` on (0: a hole, which nothing may use).
+struct MetadataRun {
+  uint32_t block;
+  uint32_t sector;
+  uint32_t count;
+};
+struct MetadataMap {
+  Owned<MetadataRun> runs;
+  uint32_t count = 0;
 };
 
 // What the volume descriptor sequence tells.
@@ -185,6 +277,7 @@ struct Sequence {
   uint32_t file_set_partition;
   uint32_t map_partition[kMaxPartitions];
   uint32_t map_metadata_file[kMaxPartitions];
+  uint32_t map_metadata_mirror[kMaxPartitions];
   bool map_is_metadata[kMaxPartitions];
   bool map_is_virtual[kMaxPartitions];
   uint32_t maps;
@@ -209,21 +302,31 @@ class UdfVolume final : public Volume {
 
  private:
   ~UdfVolume() = default;
+  uint32_t MapIndex(uint32_t partition) const;
   uint32_t Map(uint32_t partition, uint32_t block) const;
+  const MetadataRun* FindMetadataRun(uint32_t map, uint32_t block) const;
+  uint32_t ContiguousBlocks(uint32_t partition, uint32_t block) const;
   err_t AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length, bool recorded);
   err_t LoadVirtualPartitions(const Sequence* q, const uint32_t* lengths);
   bool MapsByPart(uint32_t partition) const;
+  err_t QueueMetadataFile(const Sequence* q, uint32_t map, bool mirror, Entry** file);
+  bool MetadataFileReadable(const Entry* file);
+  err_t TakeMetadataRuns(uint32_t map, const Entry* file);
+  err_t LoadMetadataPartitions(const Sequence* q);
   err_t QueueIcb(Entry* entry, const uint8_t* long_ad);
   void Requeue(UdfExpandWorkState* item);
   void ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* entry, uint32_t sector, bool* again);
   void FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* entry);
   bool ParseAllocation(UdfExpandWorkState* item, const uint8_t* area, uint32_t n);
   void ParseAttributes(Entry* entry, const uint8_t* area, uint32_t n);
+  void MakeLink(Entry* entry);
 
   Media* media_;
   uint32_t partition_count_ = 0;
   uint32_t start_[kMaxPartitions] = {};
-  bool virtual_[kMaxPartitions] = {};  // the map's blocks go through the table
+  bool virtual_[kMaxPartitions] = {};   // the map's blocks go through the table
+  bool metadata_[kMaxPartitions] = {};  // the map's blocks follow its metadata file
+  MetadataMap metadata_runs_[kMaxPartitions];
   VirtualTable table_;
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
@@ -233,12 +336,36 @@ class UdfVolume final : public Volume {
   OwnedText16 label_;
 };
 
+// The map a partition reference names: an unknown reference falls back to the first map
+// (kMaxPartitions when there is none).
+uint32_t UdfVolume::MapIndex(uint32_t partition) const {
+  if (partition < partition_count_) return partition;
+  return partition_count_ ? 0 : kMaxPartitions;
+}
+
+// The run of a metadata map that holds `block`, or null past its metadata file's end.
+const MetadataRun* UdfVolume::FindMetadataRun(uint32_t map, uint32_t block) const {
+  const MetadataMap& m = metadata_runs_[map];
+  uint32_t low = 0, high = m.count;  // the run sought is below `high`, from `low` on
+  while (high - low > 1) {
+    uint32_t middle = low + (high - low) / 2;
+    if (m.runs.get()[middle].block <= block)
+      low = middle;
+    else
+      high = middle;
+  }
+  const MetadataRun* run = m.count ? m.runs.get() + low : nullptr;
+  return run && block >= run->block && block - run->block < run->count ? run : nullptr;
+}
+
 // (partition reference, logical block) -> absolute sector; kUnmapped for a virtual block that
-// the table does not map. An unknown reference falls back to the first partition.
+// the table does not map, or a metadata block that its file does not hold.
 uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
-  if (partition >= partition_count_) {
-    if (partition_count_ == 0) return block;
-    partition = 0;
+  partition = MapIndex(partition);
+  if (partition == kMaxPartitions) return block;
+  if (metadata_[partition]) {
+    const MetadataRun* run = FindMetadataRun(partition, block);
+    return run && run->sector ? run->sector + (block - run->block) : kUnmapped;
   }
   if (virtual_[partition]) {
     if (block >= table_.count || table_.blocks[block] == kVirtualBlockUnused) return kUnmapped;
@@ -252,16 +379,27 @@ uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
 // Whether an extent of the map has to be mapped part by part: block by block in a virtual
 // partition, packet by packet where the sparing table moved packets.
 bool UdfVolume::MapsByPart(uint32_t partition) const {
-  if (partition >= partition_count_) {
-    if (partition_count_ == 0) return false;
-    partition = 0;
+  partition = MapIndex(partition);
+  if (partition == kMaxPartitions) return false;
+  return virtual_[partition] || metadata_runs_[partition].count > 1 ||
+         (partition == sparing_map_ && sparing_.count && sparing_.packet);
+}
+
+// How many blocks from `block` on are sure to lie in consecutive sectors: one in a virtual
+// partition, the rest of the packet in a sparable one, the rest of the metadata file's run.
+uint32_t UdfVolume::ContiguousBlocks(uint32_t partition, uint32_t block) const {
+  partition = MapIndex(partition);
+  if (partition != kMaxPartitions && metadata_[partition]) {
+    const MetadataRun* run = FindMetadataRun(partition, block);
+    return run ? run->count - (block - run->block) : 1;
   }
-  return virtual_[partition] || (partition == sparing_map_ && sparing_.count && sparing_.packet);
+  if (partition == kMaxPartitions || virtual_[partition]) return 1;
+  return sparing_.packet - block % sparing_.packet;
 }
 
 // Appends the runs of one extent. A recorded extent in a virtual partition maps block by
 // block, since consecutive virtual blocks need not be neighbours on the disc; one in a
-// sparable partition packet by packet.
+// sparable partition packet by packet, one in a metadata partition run by run.
 err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint32_t length,
                               bool recorded) {
   uint32_t sectors = SectorsFor(length);
@@ -272,7 +410,7 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
       return Reject(kErrBadFormat, "extent at virtual block %u is not mapped", block);
     return media_->AppendRun(e, sector, sectors);
   }
-  bool by_block = partition < partition_count_ ? virtual_[partition] : virtual_[0];
+  bool by_block = virtual_[MapIndex(partition)];
   // Each virtual block holds data of one file, so mapping many times more blocks than the
   // table has means extents that overlap on purpose: the work stays bounded.
   if (by_block && (sectors > virtual_budget_ || uint64_t(block) + sectors > table_.count))
@@ -282,7 +420,7 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
   Run* run = nullptr;
   for (uint32_t i = 0; i < sectors;) {
     uint32_t b = block + i;
-    uint32_t part = by_block ? 1 : sparing_.packet - b % sparing_.packet;
+    uint32_t part = ContiguousBlocks(partition, b);
     if (part > sectors - i) part = sectors - i;
     uint32_t sector = Map(partition, b);
     if (sector == kUnmapped)
@@ -439,12 +577,17 @@ void UdfVolume::ApplyFileEntry(UdfExpandWorkState* item, const uint8_t* f, uint3
   if (layout.creation_time) e->creation_time = UdfTimestamp(f + layout.creation_time);
   uint8_t file_type = f[kIcbFileType];
   e->type = file_type == kFileTypeDirectory ? kSeTypeDirectory : kSeTypeFile;
+  item->link = file_type == kFileTypeSymlink;
+  uint32_t type_bits = e->type == kSeTypeDirectory ? kSeModeDirectory
+                       : item->link                ? kSeModeLink
+                                                   : kSeModeFile;
+  e->mode = PosixMode(LoadLe32(f + kFePermissions), type_bits);
   switch (file_type) {
     case 0:
     case 4:
     case 5:
-    case 249: break;
-    case kFileTypeSymlink: e->attributes |= 0x06; break;
+    case 249:
+    case kFileTypeSymlink: break;
     default:
       e->attributes |= 0x06;
       if (file_type != 250 && file_type != 251) ad_length = 0;
@@ -530,9 +673,28 @@ void UdfVolume::FollowAttributeFile(UdfExpandWorkState* item, const uint8_t* f) 
     Requeue(item);
 }
 
+// A symbolic link's entry, its data runs all known, becomes a link to the target its data
+// names. Data that is too long or malformed leaves the entry unsound.
+void UdfVolume::MakeLink(Entry* e) {
+  if (e->damage) return;
+  err_t error = e->size < kMaxLinkBytes
+                    ? kOk
+                    : Reject(kErrBadFormat, "symbolic link data of %llu bytes", e->size);
+  Owned<uint8_t> data(error ? Owned<uint8_t>() : Owned<uint8_t>::Array(2 * kMaxLinkBytes));
+  if (error == kOk && !data) error = kErrOutOfMemory;
+  uint32_t n = uint32_t(e->size), length = 0;
+  char* target = reinterpret_cast<char*>(data.get() + kMaxLinkBytes);
+  if (error == kOk) error = StreamReader(media_, e).Read(data.get(), n);
+  if (error == kErrHandleEof) error = Reject(kErrBadFormat, "symbolic link data cut short");
+  if (error == kOk) error = LinkTarget(data.get(), n, target, &length);
+  if (error == kOk) error = media_->SetLinkTarget(e, target, length);
+  e->damage = error;
+}
+
 void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buffer_size) {
   auto* item = static_cast<UdfExpandWorkState*>(base);
   Entry* e = item->entry;
+  bool reading_data = !item->attributes;
   uint8_t* sectors[2] = {buffer, buffer + kSectorSize};
   const uint8_t* last = nullptr;  // the last File Entry, Extended File Entry or indirect entry
   uint32_t last_sector = 0;
@@ -588,6 +750,8 @@ void UdfVolume::ProcessWork(ExpandWorkState* base, uint8_t* buffer, uint32_t buf
     return;
   }
   if (last) ApplyFileEntry(item, last, last_sector, &again);
+  // A link's target is read once the last of its allocation descriptors is known.
+  if (item->link && reading_data && (!again || item->attributes)) MakeLink(e);
   if (again)
     Requeue(item);
   else
@@ -635,6 +799,7 @@ void ParseMaps(const uint8_t* lvd, Sequence* q) {
       q->map_is_metadata[i] = m[kMap2Identifier + 5] == 'M';
       q->map_is_virtual[i] = m[kMap2Identifier + 5] == 'V';
       q->map_metadata_file[i] = LoadLe32(m + kMap2MetadataFile);
+      q->map_metadata_mirror[i] = LoadLe32(m + kMap2MetadataMirror);
     } else if (type == 2 && length >= kMap2MinLength && q->sparable_map == kMaxPartitions &&
                std::memcmp(m + kMap2Identifier, kSparablePartition, 23) == 0) {
       // Read as the partition it describes; one sparing table serves the volume.
@@ -697,16 +862,22 @@ void ReadSequence(Media* media, uint8_t* scratch, Sequence* q) {
   }
 }
 
+// The physical (or sparable) map of the partition that map `i` names; q->maps when none.
+uint32_t PhysicalMap(const Sequence* q, uint32_t i) {
+  uint32_t physical = 0;
+  while (physical < q->maps && (q->map_is_virtual[physical] || q->map_is_metadata[physical] ||
+                                q->map_partition[physical] != q->map_partition[i]))
+    ++physical;
+  return physical;
+}
+
 // Virtual maps read their blocks through the virtual allocation table, which lies in the
 // physical partition of the same number and maps onto it. A virtual map with no physical one
 // beneath would have to map onto itself.
 err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* lengths) {
   for (uint32_t i = 0; i < q->maps; ++i) {
     if (!q->map_is_virtual[i]) continue;
-    uint32_t physical = 0;
-    while (physical < q->maps && (q->map_is_virtual[physical] || q->map_is_metadata[physical] ||
-                                  q->map_partition[physical] != q->map_partition[i]))
-      ++physical;
+    uint32_t physical = PhysicalMap(q, i);
     if (physical == q->maps)
       return Reject(kErrBadFormat,
                     "partition map %u: virtual map of partition %u without a physical one", i,
@@ -721,6 +892,99 @@ err_t UdfVolume::LoadVirtualPartitions(const Sequence* q, const uint32_t* length
                     i);  // one table serves one
     }
     virtual_[i] = true;
+  }
+  return kOk;
+}
+
+// Queues the read of a metadata map's metadata file, which lies in the physical partition
+// beneath, as "udf_metadata_<map>" of ".$media". The mirror is read into the same entry,
+// emptied first, so that the entry always shows the file in use.
+err_t UdfVolume::QueueMetadataFile(const Sequence* q, uint32_t map, bool mirror, Entry** file) {
+  uint32_t physical = PhysicalMap(q, map);
+  if (physical == q->maps)
+    return Reject(kErrBadFormat,
+                  "partition map %u: metadata map of partition %u without a "
+                  "physical one",
+                  map, q->map_partition[map]);
+  uint32_t block = mirror ? q->map_metadata_mirror[map] : q->map_metadata_file[map];
+  uint32_t sector = Map(physical, block);
+  if (mirror) {
+    Entry* e = *file;
+    e->first_run = Run{};
+    e->last_run = nullptr;
+    e->size = 0;
+    e->damage = 0;
+    e->data_offset = 0;
+    e->file_index = uint64_t(sector) * kSectorSize + 1;
+  } else {
+    char name[24];
+    size_t length = TextFormat8(name, sizeof name, "udf_metadata_%u", unsigned(map));
+    if (err_t e = media_->AddChild(media_->media_directory(), this, name, uint32_t(length),
+                                   uint32_t(length), uint64_t(sector) * kSectorSize + 1,
+                                   kSeTypeFile, file))
+      return e;
+  }
+  auto* item = HeapNew<UdfExpandWorkState>(*file);
+  if (!item) return kErrOutOfMemory;
+  item->icb_length = kSectorSize;
+  item->partition = physical;
+  item->icb_sector = sector;
+  media_->Queue(item, uint64_t(sector) * kSectorSize);
+  return kOk;
+}
+
+// A metadata file is read when its entry was sound, it has data, every run of it lies within
+// the image and its first sector reads.
+bool UdfVolume::MetadataFileReadable(const Entry* file) {
+  if (file->damage || !file->last_run) return false;
+  for (const Run* r = &file->first_run; r; r = r->next) {
+    if (uint64_t(r->start_sector) + r->sector_count > media_->sector_count()) return false;
+  }
+  uint8_t sector[kSectorSize];
+  return file->first_run.start_sector == 0 ||
+         media_->ReadImage(uint64_t(file->first_run.start_sector) * kSectorSize, sector,
+                           kSectorSize) == kOk;
+}
+
+// The map's blocks become the metadata file's runs, in order; blocks past 2^32 are not
+// addressable and their runs are left out.
+err_t UdfVolume::TakeMetadataRuns(uint32_t map, const Entry* file) {
+  uint32_t count = 0;
+  for (const Run* r = &file->first_run; r; r = r->next) ++count;
+  MetadataMap& m = metadata_runs_[map];
+  m.runs = Owned<MetadataRun>::Array(count);
+  if (!m.runs) return kErrOutOfMemory;
+  uint64_t block = 0;
+  for (const Run* r = &file->first_run; r && block + r->sector_count <= UINT32_MAX; r = r->next) {
+    m.runs.get()[m.count++] = {uint32_t(block), r->start_sector, r->sector_count};
+    block += r->sector_count;
+  }
+  metadata_[map] = true;
+  return kOk;
+}
+
+// Metadata partitions: their blocks follow the metadata file, extent by extent, or the
+// mirror file where the metadata file cannot be read.
+err_t UdfVolume::LoadMetadataPartitions(const Sequence* q) {
+  Entry* files[kMaxPartitions] = {};
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (!q->map_is_metadata[i]) continue;
+    if (err_t e = QueueMetadataFile(q, i, false, &files[i])) return e;
+  }
+  media_->RunPendingQueue();
+  bool mirrors = false;
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (!files[i] || MetadataFileReadable(files[i])) continue;
+    if (err_t e = QueueMetadataFile(q, i, true, &files[i])) return e;
+    mirrors = true;
+  }
+  if (mirrors) media_->RunPendingQueue();
+  for (uint32_t i = 0; i < q->maps; ++i) {
+    if (!files[i]) continue;
+    if (!MetadataFileReadable(files[i]))
+      return Reject(files[i]->damage ? files[i]->damage : kErrBadFormat,
+                    "partition map %u: neither the metadata file nor its mirror reads", i);
+    if (err_t e = TakeMetadataRuns(i, files[i])) return e;
   }
   return kOk;
 }
@@ -742,30 +1006,7 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   }
   // The table names the volume anew when it was renamed after the descriptors were written.
   TakeDstring(table_.volume_identifier, sizeof table_.volume_identifier, q->label);
-  // Metadata partitions: their blocks follow the first extent of the metadata file.
-  Entry* metadata[kMaxPartitions] = {};
-  for (uint32_t i = 0; i < q->maps; ++i) {
-    if (!q->map_is_metadata[i]) continue;
-    char name[24];
-    size_t length = TextFormat8(name, sizeof name, "udf_metadata_%u", unsigned(i));
-    uint32_t sector = start_[i] + q->map_metadata_file[i];
-    if (err_t e = media_->AddChild(media_->media_directory(), this, name, uint32_t(length),
-                                   uint32_t(length), uint64_t(sector) * kSectorSize + 1,
-                                   kSeTypeFile, &metadata[i]))
-      return e;
-    auto* item = HeapNew<UdfExpandWorkState>(metadata[i]);
-    if (!item) return kErrOutOfMemory;
-    item->icb_length = kSectorSize;
-    item->partition = i;
-    item->icb_sector = sector;
-    media_->Queue(item, uint64_t(sector) * kSectorSize);
-  }
-  media_->RunPendingQueue();
-  for (uint32_t i = 0; i < q->maps; ++i) {
-    if (!metadata[i]) continue;
-    if (metadata[i]->damage) return metadata[i]->damage;
-    start_[i] = metadata[i]->last_run ? metadata[i]->first_run.start_sector : 0;
-  }
+  if (err_t e = LoadMetadataPartitions(q)) return e;
 
   if (!q->have_file_set) return Reject(kErrBadFormat, "no usable logical volume descriptor");
   uint32_t fsd = Map(q->file_set_partition, q->file_set_block);

@@ -191,6 +191,7 @@ struct UdfLayout {
   uint32_t block_size = 2048;
   bool metadata = false;           // add a metadata partition map (map 1)
   uint32_t metadata_file = 0;      // its metadata file's block in partition 0
+  uint32_t metadata_mirror = 0;    // its mirror file's block in partition 0
   bool sparable = false;           // a sparable map of partition 7 after the physical one
   uint32_t sparing_table = 290;    // its sparing table's sector
   bool virtual_map = false;        // a virtual map (the next map) through a virtual allocation table
@@ -253,6 +254,7 @@ inline void PutUdfVolume(Image& img, const UdfLayout& l) {
     std::memcpy(m + 5, "*UDF Metadata Partition", 23);
     StoreLe16(m + 38, 7);
     StoreLe32(m + 40, l.metadata_file);
+    StoreLe32(m + 44, l.metadata_mirror);
     at += 64, ++maps;
   }
   StoreLe32(lvd + 264, at - 440);
@@ -286,6 +288,7 @@ struct FileEntry {
   bool extended = false;
   uint8_t file_type = 5;
   uint16_t flags = 0;  // low 3 bits: descriptor type
+  uint32_t permissions = 0;
   Bytes attributes;
   Bytes descriptors;
   uint32_t ea_icb_length = 0, ea_icb_block = 0;
@@ -297,6 +300,7 @@ inline void PutFileEntry(Image& img, uint32_t sector, const FileEntry& fe) {
   uint8_t* f = img.At(sector);
   f[27] = fe.file_type;
   StoreLe16(f + 34, fe.flags);
+  StoreLe32(f + 44, fe.permissions);
   StoreLe64(f + 56, fe.information_length);
   uint32_t ea_len = fe.extended ? 208 : 168, area = fe.extended ? 216 : 176;
   PutTimestamp(f + (fe.extended ? 92 : 84), 2005);

@@ -10,10 +10,12 @@ using namespace isofs_test;
 namespace {
 
 constexpr uint32_t kStart = 300;  // the physical partition's first sector
+constexpr uint32_t kTagChecksumByte = 4;
 
 // A tree in partition blocks (sector = 300 + block):
 //   0 file set, 1 root FE, 2 root FIDs, 3 hello.txt FE (data at 10), 4 embedded FE,
-//   5 sub FE, 6 sub FIDs, 7 sub/deep.bin FE (data at 11), 8 link FE, 9 big FE -> AED at 12
+//   5 sub FE, 6 sub FIDs, 7 sub/deep.bin FE (data at 11), 8 link FE (to sub/deep.bin),
+//   9 big FE -> AED at 12
 //   (data at 13..15), 16 sparse FE (data at 17), 18 efe (extended, data at 19), 20 eatime FE.
 struct Tree {
   explicit Tree(const UdfLayout& layout = {}, bool with_iso = false) : l(layout), img(l.sectors) {
@@ -46,6 +48,7 @@ struct Tree {
     img.Fill(kStart + 11, "abc");
     FileEntry link = embedded;
     link.file_type = 12;
+    link.descriptors = Components({{5, "sub"}, {5, "deep.bin"}});
     PutFileEntry(img, kStart + 8, link);
     // big: a long descriptor of kind 3 continues in an allocation extent with three more.
     FileEntry big;
@@ -71,6 +74,27 @@ struct Tree {
     eatime.attributes = TimesAttribute();
     eatime.flags = 0x400;  // system
     PutFileEntry(img, kStart + 20, eatime);
+  }
+
+  // A symbolic link's path components: type and name (8-bit, or 16-bit when `wide`).
+  struct Component {
+    uint8_t type;
+    std::string name;
+    bool wide = false;
+  };
+  static Bytes Components(const std::vector<Component>& components) {
+    Bytes out;
+    for (const Component& c : components) {
+      Bytes id;
+      if (!c.name.empty()) id.push_back(c.wide ? 16 : 8);
+      for (char ch : c.name) {
+        if (c.wide) id.push_back(0);
+        id.push_back(uint8_t(ch));
+      }
+      out.insert(out.end(), {c.type, uint8_t(id.size()), 0, 0});
+      out.insert(out.end(), id.begin(), id.end());
+    }
+    return out;
   }
 
   // An extended attribute header descriptor followed by a file times attribute.
@@ -121,6 +145,8 @@ TEST(UdfVolume, TreeNamesTypesAndData) {
             (std::vector<std::string>{"big", "eatime", "efe", "embedded", "hello.txt", "link", "sparse", "sub"}));
   EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "udf"}));
   EXPECT_EQ(infos[7].type, kSeTypeDirectory);
+  EXPECT_EQ(infos[5].type, kSeTypeLink);
+  EXPECT_EQ(ReadFile(m.volume, "link"), Bytes({'s', 'u', 'b', '/', 'd', 'e', 'e', 'p', '.', 'b', 'i', 'n'}));
   EXPECT_EQ(infos[4].file_index, uint64_t(kStart + 2) * kSector + 40 + 1);  // second FID, +1
   EXPECT_EQ(ReadFile(m.volume, "hello.txt"), Bytes({'h', 'e', 'l', 'l', 'o'}));
   EXPECT_EQ(ReadFile(m.volume, "sub/deep.bin"), Bytes({'a', 'b', 'c'}));
@@ -155,7 +181,7 @@ TEST(UdfVolume, AttributesAndTimes) {
   std::vector<SeEntryInfo> infos;
   ListNames(m.volume, "", 900, &infos);
   ASSERT_EQ(infos.size(), 8u);
-  EXPECT_EQ(infos[5].attributes, 0x06);  // link: hidden, system
+  EXPECT_EQ(infos[5].attributes, 0);     // link
   EXPECT_EQ(infos[2].attributes, 0x20);  // efe: archive
   EXPECT_EQ(infos[1].attributes, 0x04);  // eatime: system
   // File Entry times are 2005-04-05 06:07:08.09 at +01:00.
@@ -181,6 +207,83 @@ TEST(UdfVolume, DeletedIdentifiersAreSkippedHiddenOnesStay) {
   Opened m(t.img.bytes);
   ASSERT_EQ(m.error, kOk);
   EXPECT_EQ(ListNames(m.volume, ""), (std::vector<std::string>{"hello.txt", "hidden.txt"}));
+}
+
+// Permissions become POSIX modes with their type bits; change-attribute and delete bits go.
+TEST(UdfVolume, PermissionsBecomeModes) {
+  Tree t;
+  FileEntry file;
+  file.permissions = 0x1C00 | 0xA0 | 0x04 | 0x6318;  // rwx r-x r--, with delete and chattr
+  file.descriptors = ShortAds({{5, 10}});
+  PutFileEntry(t.img, kStart + 3, file);
+  FileEntry dir;
+  dir.file_type = 4;
+  dir.permissions = 0x14A5;  // r-x for everyone
+  dir.descriptors = ShortAds({{uint32_t(Fids({{""}, {"deep.bin", 0, 7, 0, 6}}).size()), 6}});
+  PutFileEntry(t.img, kStart + 5, dir);
+  Opened m(t.img.bytes);
+  std::vector<SeEntryInfo> infos;
+  ListNames(m.volume, "", 900, &infos);
+  ASSERT_EQ(infos.size(), 8u);
+  EXPECT_EQ(infos[4].mode, 0100754u);  // hello.txt
+  EXPECT_EQ(infos[7].mode, 040555u);   // sub
+  EXPECT_EQ(infos[0].mode, 0u);        // big: nothing recorded
+}
+
+// A link's target is built from its components, embedded or in blocks of their own; bad
+// components leave the link unsound (reading it and listing its directory fail with 11).
+TEST(UdfVolume, LinkTargetsFromPathComponents) {
+  using C = Tree::Component;
+  std::string wide_name(127, 'w');
+  std::vector<C> overflowing(16, C{5, wide_name, true});
+  struct Case {
+    std::vector<C> components;
+    const char* target;  // null: unsound
+  } cases[] = {
+      {{{2, ""}, {3, ""}, {4, ""}, {5, "a"}}, "/.././a"},
+      {{{1, ""}, {5, "x"}}, "/x"},
+      {{{5, "b", true}, {3, ""}}, "b/.."},
+      {{{7, ""}}, nullptr},
+      {{{5, ""}}, nullptr},
+      {{{5, "a/b"}}, nullptr},
+      {{}, nullptr},
+      {overflowing, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target ? c.target : "unsound");
+    for (bool in_block : {false, true}) {
+      Tree t;
+      Bytes data = Tree::Components(c.components);
+      FileEntry link;
+      link.file_type = 12;
+      if (in_block) {
+        ASSERT_LE(data.size(), 4 * kSector);
+        std::copy(data.begin(), data.end(), t.img.At(kStart + 21));
+        link.descriptors = ShortAds({{uint32_t(data.size()), 21}});
+      } else if (data.size() < 1800) {
+        link.flags = 3;
+        link.descriptors = data;
+      } else {
+        continue;
+      }
+      PutFileEntry(t.img, kStart + 8, link);
+      Opened m(t.img.bytes);
+      ASSERT_EQ(m.error, kOk);
+      if (c.target) {
+        EXPECT_EQ(ReadFile(m.volume, "link"), Bytes(c.target, c.target + std::strlen(c.target)));
+      } else {
+        EXPECT_EQ(ListNames(m.volume, "").back(), "<error 11>");
+      }
+    }
+  }
+  // Data too long to be a link's.
+  Tree t;
+  FileEntry link;
+  link.file_type = 12;
+  link.descriptors = ShortAds({{5000, 21}});
+  PutFileEntry(t.img, kStart + 8, link);
+  Opened m(t.img.bytes);
+  EXPECT_EQ(ListNames(m.volume, "").back(), "<error 11>");
 }
 
 TEST(UdfLabels, LastNonEmptyIdentifierWins) {
@@ -277,51 +380,91 @@ TEST(UdfMaps, SparableMapReadsMovedPacketsFromTheSpareArea) {
   EXPECT_EQ(ReadFile(m.volume, "hello.txt"), Bytes({'h', 'e', 'l', 'l', 'o'}));
 }
 
-// A metadata partition (map `meta`) over partition 0: its file's File Entry at sector 340,
-// its data at blocks 50..59, holding the file set, the root and one file.
-void MetadataVolume(UdfLayout l, uint16_t meta) {
-  l.metadata = true;
-  l.metadata_file = 40;
-  l.fsd_partition = meta;
-  l.fsd_block = 0;
-  l.root_partition = meta;
-  l.root_block = 1;
-  Image img(l.sectors);
-  PutUdfVolume(img, l);
-  FileEntry meta_entry;
-  meta_entry.file_type = 250;
-  meta_entry.descriptors = ShortAds({{10 * kSector, 50}});
-  PutFileEntry(img, kStart + 40, meta_entry);
-  uint32_t m0 = kStart + 50;  // metadata block 0
-  PutFileSet(img, m0, l);
-  Bytes fids = Fids({{""}, {"inside.txt", 0, 3, meta}});
-  std::memcpy(img.At(m0 + 2), fids.data(), fids.size());
-  FileEntry root;
-  root.file_type = 4;
-  root.descriptors = ShortAds({{uint32_t(fids.size()), 2}});  // metadata partition block 2
-  PutFileEntry(img, m0 + 1, root);
-  FileEntry file;
-  file.flags = 1;
-  file.descriptors = LongAds({{6, 20, 0}});  // data in the physical partition
-  PutFileEntry(img, m0 + 3, file);
-  img.Fill(kStart + 20, "inside");
-  Opened m(img.bytes);
-  ASSERT_EQ(m.error, kOk);
-  std::string name = "udf_metadata_" + std::to_string(meta);
-  EXPECT_EQ(ListNames(m.volume, ".$media"), (std::vector<std::string>{"image.iso", "udf", name}));
-  EXPECT_EQ(ReadFile(m.volume, "inside.txt"), Bytes({'i', 'n', 's', 'i', 'd', 'e'}));
-  std::vector<SeEntryInfo> infos;
-  ListNames(m.volume, ".$media", 900, &infos);
-  EXPECT_EQ(infos[2].size, 10u * kSector);
-  EXPECT_EQ(infos[2].attributes, 0x06);
+// A metadata partition (map `meta`) over partition 0. Its metadata file (File Entry at sector
+// 340) has two extents: metadata blocks 0..1 at partition blocks 50..51, 2..9 at 60..67. They
+// hold the file set (0), the root (1), its identifiers (2), inside.txt (3) and across.bin (4),
+// whose data are metadata blocks 1..2, one in each extent. The mirror file's entry, at 345,
+// names the same extents; `spoil` may damage either.
+struct MetadataVolume {
+  MetadataVolume(UdfLayout layout, uint16_t meta) : l(layout), img(l.sectors), meta(meta) {
+    l.metadata = true;
+    l.metadata_file = 40;
+    l.metadata_mirror = 45;
+    l.fsd_partition = meta;
+    l.fsd_block = 0;
+    l.root_partition = meta;
+    l.root_block = 1;
+    PutUdfVolume(img, l);
+    FileEntry meta_entry;
+    meta_entry.file_type = 250;
+    meta_entry.descriptors = ShortAds({{2 * kSector, 50}, {8 * kSector, 60}});
+    PutFileEntry(img, kStart + 40, meta_entry);
+    meta_entry.file_type = 251;
+    PutFileEntry(img, kStart + 45, meta_entry);
+    PutFileSet(img, kStart + 50, l);
+    Bytes fids = Fids({{""}, {"inside.txt", 0, 3, meta}, {"across.bin", 0, 4, meta}});
+    std::memcpy(img.At(kStart + 60), fids.data(), fids.size());
+    FileEntry root;
+    root.file_type = 4;
+    root.descriptors = ShortAds({{uint32_t(fids.size()), 2}});  // metadata partition block 2
+    PutFileEntry(img, kStart + 51, root);
+    FileEntry file;
+    file.flags = 1;
+    file.descriptors = LongAds({{6, 20, 0}});  // data in the physical partition
+    PutFileEntry(img, kStart + 61, file);
+    file.descriptors = LongAds({{2 * kSector, 1, meta}});
+    PutFileEntry(img, kStart + 62, file);
+    img.Fill(kStart + 20, "inside");
+  }
+
+  // Opens the image: the tree must read whole, the metadata file in use (its File Entry at
+  // `entry_block`) named in ".$media".
+  void Check(uint32_t entry_block) {
+    Opened m(img.bytes);
+    ASSERT_EQ(m.error, kOk);
+    EXPECT_EQ(ListNames(m.volume, ".$media"),
+              (std::vector<std::string>{"image.iso", "udf", "udf_metadata_" + std::to_string(meta)}));
+    EXPECT_EQ(ReadFile(m.volume, "inside.txt"), Bytes({'i', 'n', 's', 'i', 'd', 'e'}));
+    Bytes across = ReadFile(m.volume, "across.bin");
+    ASSERT_EQ(across.size(), 2 * kSector);
+    EXPECT_EQ(Bytes(across.begin(), across.begin() + kSector), Bytes(img.At(kStart + 51), img.At(kStart + 52)));
+    EXPECT_EQ(Bytes(across.begin() + kSector, across.end()), Bytes(img.At(kStart + 60), img.At(kStart + 61)));
+    std::vector<SeEntryInfo> infos;
+    ListNames(m.volume, ".$media", 900, &infos);
+    EXPECT_EQ(infos[2].size, 10u * kSector);
+    EXPECT_EQ(infos[2].attributes, 0x06);
+    EXPECT_EQ(infos[2].file_index, uint64_t(kStart + entry_block) * kSector + 1);
+  }
+
+  UdfLayout l;
+  Image img;
+  uint16_t meta;
+};
+
+TEST(UdfMaps, MetadataPartitionFollowsEveryExtentOfTheMetadataFile) {
+  MetadataVolume v({}, 1);
+  v.Check(40);
 }
 
-TEST(UdfMaps, MetadataPartitionFollowsTheMetadataFile) { MetadataVolume({}, 1); }
+// The mirror stands in when the metadata file's entry is unsound or its extents leave the
+// image; without either the volume does not open.
+TEST(UdfMaps, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
+  for (int spoil : {0, 1}) {
+    MetadataVolume v({}, 1);
+    uint8_t* entry = v.img.At(kStart + 40);
+    if (spoil == 0) entry[kTagChecksumByte] ^= 1;
+    if (spoil == 1) StoreLe32(entry + 176 + 4, 5000), PutTag(entry, 261, kStart + 40);
+    v.Check(45);
+    v.img.At(kStart + 45)[kTagChecksumByte] ^= 1;
+    EXPECT_EQ(Opened(v.img.bytes).error, kErrBadFormat) << spoil;
+  }
+}
 
 TEST(UdfMaps, MapTablesLongerThanSeventyTwoBytesAreRead) {
   UdfLayout l;
   l.sparable = true;  // physical, sparable and metadata maps: 134 bytes
-  MetadataVolume(l, 2);
+  MetadataVolume v(l, 2);
+  v.Check(40);
 }
 
 TEST(UdfLoops, AllocationExtentPointingToItselfEndsWithAnError) {

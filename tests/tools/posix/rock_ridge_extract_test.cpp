@@ -1,11 +1,13 @@
 // Rock Ridge images made by xorriso and genisoimage from one tree (long names, mixed case,
 // spaces, non-ASCII names, a directory 12 levels deep that the tools relocate, an executable
 // script and symbolic links): `isorun extract` must give back the source tree, and the same
-// tree that `xorriso -osirrox on -extract` gives, with permission bits and links.
+// tree that `xorriso -osirrox on -extract` gives, with permission bits and links. A UDF image
+// of the same tree, its permissions and links written by pycdlib, extracts to it too.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,8 +24,8 @@ using testing_support::Have;
 using testing_support::Shell;
 
 // path -> "type|size|mode|mtime|link target|content digest" (directories: type only, as their
-// modes and times are the extractor's own).
-std::map<std::string, std::string> TreeOf(const std::string& root) {
+// modes and times are the extractor's own); "-" for the time unless `with_times`.
+std::map<std::string, std::string> TreeOf(const std::string& root, bool with_times = true) {
   std::istringstream in(Capture("cd '" + root +
                                 "' && find . -mindepth 1 -printf '%P\\t%y\\t%s\\t%m\\t%T@\\t%l\\n' | sort"));
   std::map<std::string, std::string> tree;
@@ -38,7 +40,8 @@ std::map<std::string, std::string> TreeOf(const std::string& root) {
       tree[path] = "l|" + link;
     } else {
       std::string sum = Capture("cksum < '" + root + "/" + path + "'");
-      tree[path] = type + "|" + size + "|" + mode + "|" + time.substr(0, time.find('.')) + "|" + sum;
+      std::string seconds = with_times ? time.substr(0, time.find('.')) : "-";
+      tree[path] = type + "|" + size + "|" + mode + "|" + seconds + "|" + sum;
     }
   }
   return tree;
@@ -96,6 +99,13 @@ TEST_F(RockRidgeImages, XorrisoWithJoliet) {
   std::string iso = scratch.path() + "/x.iso";
   ASSERT_EQ(Shell("xorriso -as mkisofs -quiet -R -J -joliet-long -o '" + iso + "' '" + tree + "'"), 0);
   Check(iso);
+  // info tells the Rock Ridge tree from the Joliet one beside it.
+  ToolRun text = RunTool({"info", iso});
+  EXPECT_NE(text.out.find("  volume01: ISO 9660 with Rock Ridge, label"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  volume02: Joliet, label"), std::string::npos) << text.out;
+  ToolRun json = RunTool({"info", "--json", iso});
+  EXPECT_NE(json.out.find("\"main_root\": true, \"rock_ridge\": true}"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"main_root\": false, \"rock_ridge\": false}"), std::string::npos) << json.out;
 }
 
 TEST_F(RockRidgeImages, GenisoimageRelocatesTheDeepTree) {
@@ -128,6 +138,41 @@ TEST_F(RockRidgeImages, DebianImagesExtractAsXorrisoExtractsThem) {
     EXPECT_GT(extracted.size(), 3u) << image;
     EXPECT_EQ(extracted, TreeOf(theirs)) << image;
   }
+}
+
+// UDF records permissions and links of its own: pycdlib writes the tree with each file's
+// permissions as the source has them (it writes r--r--r-- unless told) and the links as path
+// components. Extraction keeps the permissions, read-only ones included, and the links.
+TEST_F(RockRidgeImages, PycdlibUdfPermissionsAndLinks) {
+  if (Shell("/usr/bin/python3 -c 'import pycdlib'") != 0) GTEST_SKIP() << "pycdlib is not installed";
+  // Recipe: pycdlib's PyCdlib.new(udf='2.60'); files, directories and links added under their
+  // UDF paths; each file's UDF permissions set from its mode before the image is written.
+  std::string iso = scratch.path() + "/u.iso", script = scratch.path() + "/make.py";
+  std::ofstream(script) << "import os, sys, pycdlib\n"
+                           "tree, out = sys.argv[1], sys.argv[2]\n"
+                           "iso = pycdlib.PyCdlib(); iso.new(udf='2.60')\n"
+                           "n = 0\n"
+                           "def perms(mode):\n"
+                           "  return sum(((mode >> 3 * k) & 7) << 5 * k for k in range(3))\n"
+                           "for root, dirs, files in os.walk(tree):\n"
+                           "  rel = os.path.relpath(root, tree)\n"
+                           "  for name in sorted(dirs + files):\n"
+                           "    n += 1; full = os.path.join(root, name)\n"
+                           "    p = '/' + os.path.normpath(os.path.join(rel, name))\n"
+                           "    if os.path.islink(full):\n"
+                           "      iso.add_symlink(udf_symlink_path=p, udf_target=os.readlink(full))\n"
+                           "    elif os.path.isdir(full):\n"
+                           "      iso.add_directory('/D%d' % n, udf_path=p)\n"
+                           "    else:\n"
+                           "      iso.add_file(full, '/F%d.;1' % n, udf_path=p)\n"
+                           "      iso.get_record(udf_path=p).perms = perms(os.stat(full).st_mode)\n"
+                           "iso.write(out)\n";
+  ASSERT_EQ(Shell("/usr/bin/python3 '" + script + "' '" + tree + "' '" + iso + "'"), 0);
+  std::string ours = scratch.path() + "/ours";
+  ToolRun run = RunTool({"extract", iso, "-C", ours});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(TreeOf(ours, false), TreeOf(tree, false));
+  EXPECT_EQ(Capture("cd '" + ours + "' && ./run.sh"), "library\n");
 }
 
 TEST_F(RockRidgeImages, LinksLeavingTheTreeFailTheExtraction) {
