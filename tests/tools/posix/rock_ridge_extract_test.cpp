@@ -89,6 +89,32 @@ class RockRidgeImages : public testing::Test {
     EXPECT_EQ(Capture("cd '" + ours + "' && ./run.sh"), "library\n");
   }
 
+  // A UDF image of `from` written by pycdlib: files, directories and links added under their
+  // UDF paths, each file's UDF permissions set from its mode before the image is written.
+  bool MakeUdf(const std::string& from, const std::string& iso) {
+    std::string script = scratch.path() + "/make.py";
+    std::ofstream(script) << "import os, sys, pycdlib\n"
+                             "tree, out = sys.argv[1], sys.argv[2]\n"
+                             "iso = pycdlib.PyCdlib(); iso.new(udf='2.60')\n"
+                             "n = 0\n"
+                             "def perms(mode):\n"
+                             "  return sum(((mode >> 3 * k) & 7) << 5 * k for k in range(3))\n"
+                             "for root, dirs, files in os.walk(tree):\n"
+                             "  rel = os.path.relpath(root, tree)\n"
+                             "  for name in sorted(dirs + files):\n"
+                             "    n += 1; full = os.path.join(root, name)\n"
+                             "    p = '/' + os.path.normpath(os.path.join(rel, name))\n"
+                             "    if os.path.islink(full):\n"
+                             "      iso.add_symlink(udf_symlink_path=p, udf_target=os.readlink(full))\n"
+                             "    elif os.path.isdir(full):\n"
+                             "      iso.add_directory('/D%d' % n, udf_path=p)\n"
+                             "    else:\n"
+                             "      iso.add_file(full, '/F%d.;1' % n, udf_path=p)\n"
+                             "      iso.get_record(udf_path=p).perms = perms(os.stat(full).st_mode)\n"
+                             "iso.write(out)\n";
+    return Shell("/usr/bin/python3 '" + script + "' '" + from + "' '" + iso + "'") == 0;
+  }
+
   testing_support::ScratchDir scratch;
   std::string tree;
 };
@@ -145,29 +171,9 @@ TEST_F(RockRidgeImages, DebianImagesExtractAsXorrisoExtractsThem) {
 // components. Extraction keeps the permissions, read-only ones included, and the links.
 TEST_F(RockRidgeImages, PycdlibUdfPermissionsAndLinks) {
   if (Shell("/usr/bin/python3 -c 'import pycdlib'") != 0) GTEST_SKIP() << "pycdlib is not installed";
-  // Recipe: pycdlib's PyCdlib.new(udf='2.60'); files, directories and links added under their
-  // UDF paths; each file's UDF permissions set from its mode before the image is written.
-  std::string iso = scratch.path() + "/u.iso", script = scratch.path() + "/make.py";
-  std::ofstream(script) << "import os, sys, pycdlib\n"
-                           "tree, out = sys.argv[1], sys.argv[2]\n"
-                           "iso = pycdlib.PyCdlib(); iso.new(udf='2.60')\n"
-                           "n = 0\n"
-                           "def perms(mode):\n"
-                           "  return sum(((mode >> 3 * k) & 7) << 5 * k for k in range(3))\n"
-                           "for root, dirs, files in os.walk(tree):\n"
-                           "  rel = os.path.relpath(root, tree)\n"
-                           "  for name in sorted(dirs + files):\n"
-                           "    n += 1; full = os.path.join(root, name)\n"
-                           "    p = '/' + os.path.normpath(os.path.join(rel, name))\n"
-                           "    if os.path.islink(full):\n"
-                           "      iso.add_symlink(udf_symlink_path=p, udf_target=os.readlink(full))\n"
-                           "    elif os.path.isdir(full):\n"
-                           "      iso.add_directory('/D%d' % n, udf_path=p)\n"
-                           "    else:\n"
-                           "      iso.add_file(full, '/F%d.;1' % n, udf_path=p)\n"
-                           "      iso.get_record(udf_path=p).perms = perms(os.stat(full).st_mode)\n"
-                           "iso.write(out)\n";
-  ASSERT_EQ(Shell("/usr/bin/python3 '" + script + "' '" + tree + "' '" + iso + "'"), 0);
+  // Recipe: pycdlib's PyCdlib.new(udf='2.60'), see MakeUdf.
+  std::string iso = scratch.path() + "/u.iso";
+  ASSERT_TRUE(MakeUdf(tree, iso));
   std::string ours = scratch.path() + "/ours";
   ToolRun run = RunTool({"extract", iso, "-C", ours});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -186,6 +192,10 @@ TEST_F(RockRidgeImages, LinksLeavingTheTreeFailTheExtraction) {
     ToolRun run = RunTool({"extract", iso, "-C", scratch.path() + "/out"});
     EXPECT_NE(run.code, 0) << target;
     EXPECT_NE(run.err.find("link leading out of the tree"), std::string::npos) << run.err;
+    if (Shell("/usr/bin/python3 -c 'import pycdlib'") != 0) continue;
+    ASSERT_TRUE(MakeUdf(bad, iso));
+    ToolRun udf = RunTool({"extract", iso, "-C", scratch.path() + "/udf-" + std::to_string(target[0])});
+    EXPECT_NE(udf.err.find("sub/escape (error 123)"), std::string::npos) << udf.err;
   }
 }
 
