@@ -37,14 +37,14 @@ struct Walk {
     uint64_t time;
     char16_t* label = nullptr;
     if (volume->GetVolumeInfo(r.node_id, &time, &label) == kOk) volume->FreeString(label);
-    if (r.info.type == 1) {
+    if (r.info.type == kSeTypeFile || r.info.type == kSeTypeLink) {
       uint64_t end = r.info.size < kMaxReadPerFile ? r.info.size : kMaxReadPerFile;
       for (uint64_t at = 0; at < end; at += sizeof buffer) {
         uint32_t count = 0;
         if (volume->Read(r.node_id, at, buffer, sizeof buffer, &count) != kOk) break;
         if (count > sizeof buffer) std::abort();
       }
-    } else if (r.info.type == 2 && depth < kMaxDepth) {
+    } else if (r.info.type == kSeTypeDirectory && depth < kMaxDepth) {
       Directory(r.node_id, depth);
     }
     volume->Forget(r.node_id, ~uint64_t{0});
