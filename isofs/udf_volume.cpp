@@ -3,7 +3,8 @@
 // File Entry, read later through the pending queue so that reads go forward through the image.
 // All numbers are little-endian; descriptor tags are checked by their checksum. Blocks of a
 // virtual partition (write-once media) map through the virtual allocation table (udf_vat.h),
-// those of packets moved on rewritable media through the sparing table (udf_sparing.h).
+// those of packets moved on rewritable media through the sparing table (udf_sparing.h), those
+// of a metadata partition through the runs of its metadata file (or of the mirror file).
 #include <cstring>
 
 #include "base/endian.h"
@@ -260,6 +261,7 @@ struct MetadataRun {
   uint32_t count;
 };
 struct MetadataMap {
+  bool loaded = false;  // the map is a metadata map, its runs known
   Owned<MetadataRun> runs;
   uint32_t count = 0;
 };
@@ -324,9 +326,8 @@ class UdfVolume final : public Volume {
   Media* media_;
   uint32_t partition_count_ = 0;
   uint32_t start_[kMaxPartitions] = {};
-  bool virtual_[kMaxPartitions] = {};   // the map's blocks go through the table
-  bool metadata_[kMaxPartitions] = {};  // the map's blocks follow its metadata file
-  MetadataMap metadata_runs_[kMaxPartitions];
+  bool virtual_[kMaxPartitions] = {};     // the map's blocks go through the table
+  MetadataMap metadata_[kMaxPartitions];  // maps whose blocks follow their metadata file
   VirtualTable table_;
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
@@ -345,7 +346,7 @@ uint32_t UdfVolume::MapIndex(uint32_t partition) const {
 
 // The run of a metadata map that holds `block`, or null past its metadata file's end.
 const MetadataRun* UdfVolume::FindMetadataRun(uint32_t map, uint32_t block) const {
-  const MetadataMap& m = metadata_runs_[map];
+  const MetadataMap& m = metadata_[map];
   uint32_t low = 0, high = m.count;  // the run sought is below `high`, from `low` on
   while (high - low > 1) {
     uint32_t middle = low + (high - low) / 2;
@@ -363,7 +364,7 @@ const MetadataRun* UdfVolume::FindMetadataRun(uint32_t map, uint32_t block) cons
 uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
   partition = MapIndex(partition);
   if (partition == kMaxPartitions) return block;
-  if (metadata_[partition]) {
+  if (metadata_[partition].loaded) {
     const MetadataRun* run = FindMetadataRun(partition, block);
     return run && run->sector ? run->sector + (block - run->block) : kUnmapped;
   }
@@ -381,7 +382,7 @@ uint32_t UdfVolume::Map(uint32_t partition, uint32_t block) const {
 bool UdfVolume::MapsByPart(uint32_t partition) const {
   partition = MapIndex(partition);
   if (partition == kMaxPartitions) return false;
-  return virtual_[partition] || metadata_runs_[partition].count > 1 ||
+  return virtual_[partition] || metadata_[partition].count > 1 ||
          (partition == sparing_map_ && sparing_.count && sparing_.packet);
 }
 
@@ -389,7 +390,7 @@ bool UdfVolume::MapsByPart(uint32_t partition) const {
 // partition, the rest of the packet in a sparable one, the rest of the metadata file's run.
 uint32_t UdfVolume::ContiguousBlocks(uint32_t partition, uint32_t block) const {
   partition = MapIndex(partition);
-  if (partition != kMaxPartitions && metadata_[partition]) {
+  if (partition != kMaxPartitions && metadata_[partition].loaded) {
     const MetadataRun* run = FindMetadataRun(partition, block);
     return run ? run->count - (block - run->block) : 1;
   }
@@ -951,7 +952,7 @@ bool UdfVolume::MetadataFileReadable(const Entry* file) {
 err_t UdfVolume::TakeMetadataRuns(uint32_t map, const Entry* file) {
   uint32_t count = 0;
   for (const Run* r = &file->first_run; r; r = r->next) ++count;
-  MetadataMap& m = metadata_runs_[map];
+  MetadataMap& m = metadata_[map];
   m.runs = Owned<MetadataRun>::Array(count);
   if (!m.runs) return kErrOutOfMemory;
   uint64_t block = 0;
@@ -959,7 +960,7 @@ err_t UdfVolume::TakeMetadataRuns(uint32_t map, const Entry* file) {
     m.runs.get()[m.count++] = {uint32_t(block), r->start_sector, r->sector_count};
     block += r->sector_count;
   }
-  metadata_[map] = true;
+  m.loaded = true;
   return kOk;
 }
 
