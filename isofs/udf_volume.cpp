@@ -331,6 +331,7 @@ class UdfVolume final : public Volume {
   VirtualTable table_;
   uint32_t table_partition_ = 0;  // the partition number the table maps onto
   uint64_t virtual_budget_ = 0;   // virtual blocks that data extents may still map
+  uint64_t split_budget_ = 0;     // runs beyond an extent's first that mapping may still make
   SparingTable sparing_;
   uint32_t sparing_map_ = kMaxPartitions;  // the map that the sparing table serves
   uint64_t time_ = 0;
@@ -431,6 +432,11 @@ err_t UdfVolume::AppendExtent(Entry* e, uint32_t partition, uint32_t block, uint
       run->sector_count += part;
       continue;
     }
+    // Many entries may name one extent that crosses many runs (moved packets, metadata runs):
+    // the runs made stay bounded by the image's size.
+    if (run && split_budget_ == 0)
+      return Reject(kErrBadFormat, "extents split into more runs than the image has room for");
+    if (run) --split_budget_;
     if (err_t error = media_->AppendRun(e, sector, part)) return error;
     run = e->last_run;
   }
@@ -992,6 +998,7 @@ err_t UdfVolume::LoadMetadataPartitions(const Sequence* q) {
 
 err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   partition_count_ = q->maps;
+  split_budget_ = 4ull * media_->sector_count() + 65536;
   uint32_t lengths[kMaxPartitions] = {};
   for (uint32_t i = 0; i < q->maps; ++i) {
     for (uint32_t p = 0; p < q->partitions; ++p) {

@@ -460,6 +460,43 @@ TEST(UdfMaps, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
   }
 }
 
+// 400 identifiers name one File Entry whose extent crosses each of the 200 one-block runs of
+// the metadata file: 80,000 runs to make. Those made stay bounded by the image's size; the
+// entries past the bound fail with 11.
+TEST(UdfMaps, ExtentsCrossingManyRunsStayBounded) {
+  UdfLayout l;
+  l.sectors = 1400;
+  l.metadata = true;
+  l.fsd_partition = l.root_partition = 1;
+  Image img(l.sectors);
+  PutUdfVolume(img, l);
+  std::vector<std::array<uint32_t, 2>> runs;
+  for (uint32_t i = 0; i < 200; ++i) runs.push_back({kSector, 100 + 2 * i});
+  FileEntry meta;
+  meta.file_type = 250;
+  meta.descriptors = ShortAds(runs);
+  PutFileEntry(img, kStart, meta);
+  PutFileSet(img, kStart + 100, l);  // metadata block 0
+  std::vector<Fid> fids = {{""}};
+  for (int i = 0; i < 400; ++i) fids.push_back({"f" + std::to_string(i), 0, 2, 1});
+  Bytes data = Fids(fids);
+  std::copy(data.begin(), data.end(), img.At(kStart + 10));
+  FileEntry root;
+  root.file_type = 4;
+  root.flags = 1;
+  root.descriptors = LongAds({{uint32_t(data.size()), 10, 0}});
+  PutFileEntry(img, kStart + 102, root);  // metadata block 1
+  FileEntry file;
+  file.flags = 1;
+  file.descriptors = LongAds({{200 * kSector, 0, 1}});
+  PutFileEntry(img, kStart + 104, file);  // metadata block 2
+  Opened m(img.bytes);
+  ASSERT_EQ(m.error, kOk);
+  EXPECT_EQ(ListNames(m.volume, "").back(), "<error 11>");
+  // The File Entry reads of one position run last queued first: f399's found room.
+  EXPECT_EQ(ReadFile(m.volume, "f399").size(), 200u * kSector);
+}
+
 TEST(UdfMaps, MapTablesLongerThanSeventyTwoBytesAreRead) {
   UdfLayout l;
   l.sparable = true;  // physical, sparable and metadata maps: 134 bytes
