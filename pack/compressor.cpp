@@ -78,15 +78,16 @@ class LzmaCompressor final : public BlockCompressor {
   lzma_filter filters_[2];
 };
 
-// Level 1's search (hash chains, fast mode, its smaller dictionary) under the level's literal and
-// position bits, so the properties byte stays the level's own.
+// Level 1's search (hash chains, fast mode) with the level's dictionary, literal and position
+// bits: the properties byte stays the level's own, and repeats far apart in a block (level 1's
+// 1 MiB would miss them) are still found.
 void QuickenLzma(lzma_options_lzma* options) {
   lzma_options_lzma fast;
   lzma_lzma_preset(&fast, 1);
   fast.lc = options->lc;
   fast.lp = options->lp;
   fast.pb = options->pb;
-  if (fast.dict_size > options->dict_size) fast.dict_size = options->dict_size;
+  fast.dict_size = options->dict_size;
   *options = fast;
 }
 
