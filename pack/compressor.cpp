@@ -78,6 +78,19 @@ class LzmaCompressor final : public BlockCompressor {
   lzma_filter filters_[2];
 };
 
+// Level 1's search (hash chains, fast mode) with the level's dictionary, literal and position
+// bits: the properties byte stays the level's own, and repeats far apart in a block (level 1's
+// 1 MiB would miss them) are still found.
+void QuickenLzma(lzma_options_lzma* options) {
+  lzma_options_lzma fast;
+  lzma_lzma_preset(&fast, 1);
+  fast.lc = options->lc;
+  fast.lp = options->lp;
+  fast.pb = options->pb;
+  fast.dict_size = options->dict_size;
+  *options = fast;
+}
+
 }  // namespace
 
 uint8_t LzmaPropertiesForLevel(uint32_t level) {
@@ -87,13 +100,14 @@ uint8_t LzmaPropertiesForLevel(uint32_t level) {
 }
 
 err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size,
-                            BlockCompressor** out) {
+                            BlockCompressor** out, Effort effort) {
   *out = nullptr;
+  const bool quick = effort == Effort::kQuick;
   if (method == kDeflate) {
     if (level < 1 || level > 9) return kErrInvalidParameter;
     auto* c = new (std::nothrow) DeflateCompressor();
     if (!c) return kErrOutOfMemory;
-    if (!c->Init(static_cast<int>(level))) {
+    if (!c->Init(quick ? 1 : static_cast<int>(level))) {
       c->Destroy();
       return kErrOutOfMemory;
     }
@@ -103,6 +117,7 @@ err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size,
   if (method != kLzma) return kErrInvalidParameter;
   lzma_options_lzma options;
   if (level > 9 || lzma_lzma_preset(&options, level)) return kErrInvalidParameter;
+  if (quick && level > 1) QuickenLzma(&options);
   uint32_t window = block_size < kLzmaMinDict ? kLzmaMinDict : block_size;
   if (options.dict_size > window) options.dict_size = window;
   options.ext_flags = 0;

@@ -22,11 +22,16 @@ class BlockCompressor {
   ~BlockCompressor() = default;
 };
 
+// How hard a compressor works: kFull at the level asked for, kQuick with the method's fastest
+// search (for blocks that are largely already-compressed data, where a deep search finds next to
+// nothing). Both write streams that the same decoder reads with the same properties byte.
+enum class Effort { kFull, kQuick };
+
 // `method` is a compression method byte (kDeflate, kLzma); `level` 0-9 (deflate 1-9); the LZMA
 // dictionary never exceeds the block size. kErrInvalidParameter for a method or level out of range,
 // kErrOutOfMemory when memory runs out.
 err_t CreateBlockCompressor(uint8_t method, uint32_t level, uint32_t block_size,
-                            BlockCompressor** out);
+                            BlockCompressor** out, Effort effort = Effort::kFull);
 
 // The LZMA properties byte the LZMA compressor writes for this level.
 uint8_t LzmaPropertiesForLevel(uint32_t level);

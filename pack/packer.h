@@ -64,6 +64,7 @@ struct PackResult {
   uint64_t container_bytes;  // everything written, every part together
   uint64_t zero_blocks;
   uint64_t raw_blocks;
+  uint64_t quick_blocks;  // compressed with the quick search, being largely compressed before
   uint32_t parts;
   uint8_t image_id[kIdSize];
 };

@@ -282,40 +282,84 @@ void ShowLog(const std::string& log) {
   close_handle(h);
 }
 
-// The time every date of a folder's image is set to: SOURCE_DATE_EPOCH when it is set, else the
-// newest modification time in the folder, so the same folder gives the same image whenever and
-// wherever it is made. Seconds since 1970.
+// Seconds since 1970 of a file time (0 for anything earlier or unreadable).
+int64_t Seconds(fs::file_time_type t) {
+  auto since = std::chrono::file_clock::to_sys(t).time_since_epoch();
+  return std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
+}
+
+int64_t ModifiedSeconds(const fs::path& path) {
+  std::error_code ec;
+  fs::file_time_type t = fs::last_write_time(path, ec);
+  return ec ? 0 : Seconds(t);
+}
+
+// Calls visit(entry, is_link) for everything below `folder`, links not followed.
+template <typename Visit>
+void WalkFolder(const std::string& folder, Visit visit) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator
+           it(folder, fs::directory_options::skip_permission_denied, ec),
+       end;
+       !ec && it != end; it.increment(ec))
+    visit(*it, it->is_symlink(ec));
+}
+
+// The image time of a folder: SOURCE_DATE_EPOCH when it is set, else the newest modification
+// time in the folder (links not followed), so it does not depend on when or where the image is
+// made. Seconds since 1970.
 int64_t ImageTime(const std::string& folder) {
   uint64_t epoch;
   if (const char* text = std::getenv("SOURCE_DATE_EPOCH");
       text && ParseNumber(text, INT32_MAX, &epoch))
     return static_cast<int64_t>(epoch);
-  std::error_code ec;
-  fs::file_time_type newest = fs::last_write_time(folder, ec);
-  for (fs::recursive_directory_iterator
-           it(folder, fs::directory_options::skip_permission_denied, ec),
-       end;
-       !ec && it != end; it.increment(ec)) {
-    if (it->is_symlink(ec)) continue;
-    fs::file_time_type t = it->last_write_time(ec);
-    if (!ec && t > newest) newest = t;
-  }
-  auto since = std::chrono::file_clock::to_sys(newest).time_since_epoch();
-  return std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
+  int64_t newest = ModifiedSeconds(folder);
+  WalkFolder(folder, [&](const fs::directory_entry& entry, bool link) {
+    if (!link) newest = std::max(newest, ModifiedSeconds(entry.path()));
+  });
+  return newest;
 }
 
-// xorriso's options that fix every date at `seconds` (UTC) and every owner at root.
+// xorriso commands that date every file, directory and link of the image at most `seconds`: a
+// link at the image time itself (its own time says nothing a user needs, and following it could
+// leave the folder), anything newer at the image time, the rest keeps its own modification time.
+// Paths are written in \xHH escapes, which xorriso reads for any byte a name may hold.
+std::string ClampedDates(const std::string& folder, int64_t seconds) {
+  const std::string command = "-alter_date m-c =" + std::to_string(seconds) + " \"";
+  std::string commands = "-backslash_codes in_double_quotes\n";
+  auto clamp = [&](const std::string& iso_path) {
+    commands += command;
+    for (unsigned char c : iso_path) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      commands += escape;
+    }
+    commands += "\" --\n";
+  };
+  if (ModifiedSeconds(folder) > seconds) clamp("/");
+  WalkFolder(folder, [&](const fs::directory_entry& entry, bool link) {
+    if (!link && ModifiedSeconds(entry.path()) <= seconds) return;
+    std::u8string name = entry.path().lexically_relative(folder).generic_u8string();
+    clamp("/" + std::string(name.begin(), name.end()));
+  });
+  return commands;
+}
+
+err_t WriteText(const std::string& path, const std::string& text) {
+  file_handle_t h;
+  if (err_t e = open_file(&h, Wide(path).c_str(), kOpenCreateOrTruncate)) return e;
+  err_t e = write_file(h, text.data(), static_cast<uint32_t>(text.size()), 0);
+  err_t closed = close_handle(h);
+  return e ? e : closed;
+}
+
+// xorriso's options that fix the volume's dates at `seconds` (UTC), every owner at root, and every
+// file's other times at its modification time.
 std::vector<std::u16string> FixedImageOptions(int64_t seconds) {
   std::time_t t = static_cast<std::time_t>(seconds);
   char date[32] = "1970010100000000";
   if (const std::tm* utc = std::gmtime(&t)) std::strftime(date, sizeof date, "%Y%m%d%H%M%S00", utc);
-  return {Wide(std::string("--modification-date=") + date),
-          u"--set_all_file_dates",
-          Wide("=" + std::to_string(seconds)),
-          u"-uid",
-          u"0",
-          u"-gid",
-          u"0"};
+  return {Wide(std::string("--modification-date=") + date), u"-uid", u"0", u"-gid", u"0"};
 }
 
 // Makes a folder into an ISO 9660 image with Joliet names (and Rock Ridge for Unix readers),
@@ -323,13 +367,21 @@ std::vector<std::u16string> FixedImageOptions(int64_t seconds) {
 // xorriso's own chatter goes to a log that is shown only when it fails.
 int MakeImage(const Invocation& inv, const std::string& folder, const std::string& iso) {
   const std::u16string wide_iso = Wide(iso), wide_folder = Wide(folder);
-  const std::string log = iso + ".log";
-  std::vector<std::u16string> fixed = FixedImageOptions(ImageTime(folder));
+  const std::string log = iso + ".log", dates = iso + ".dates";
+  const int64_t seconds = ImageTime(folder);
+  if (err_t e = WriteText(dates, ClampedDates(folder, seconds)))
+    return Fail(inv, e, "cannot write " + dates);
+  const std::u16string wide_dates = Wide(dates);
+  std::vector<std::u16string> fixed = FixedImageOptions(seconds);
   std::vector<const char16_t*> argv = {u"xorriso", u"-as",          u"mkisofs",
                                        u"-quiet",  u"-iso-level",   u"3",
                                        u"-J",      u"-joliet-long", u"-R"};
   for (const std::u16string& option : fixed) argv.push_back(option.c_str());
   for (const char16_t* last : {u"-o", wide_iso.c_str(), wide_folder.c_str()}) argv.push_back(last);
+  // The end of the mkisofs-style options; xorriso's own commands follow.
+  for (const char16_t* command : {u"--", u"-volume_date", u"all_file_dates", u"set_to_mtime",
+                                  u"-options_from_file", wide_dates.c_str()})
+    argv.push_back(command);
   argv.push_back(nullptr);
   file_handle_t output;
   if (err_t e = open_file(&output, Wide(log).c_str(), kOpenCreateOrTruncate))
@@ -348,6 +400,7 @@ int MakeImage(const Invocation& inv, const std::string& folder, const std::strin
   close_handle(output);
   if (!e && code != 0) ShowLog(log);
   delete_path(Wide(log).c_str());
+  delete_path(wide_dates.c_str());
   if (e == kErrFileNotFound || e == kErrPathNotFound)
     return Fail(inv, e,
                 "making an image of a folder needs xorriso, which is not installed (apt-get "

@@ -1,6 +1,7 @@
 // The security descriptor of a directory private to one run: full access for this user, SYSTEM
-// and the Administrators group, inherited by everything made below, and nothing inherited from
-// the folder above (a protected DACL).
+// and the Administrators group (only the last two, and owned by the group, when the group is
+// enabled in this process's token), inherited by everything made below, and nothing inherited
+// from the folder above (a protected DACL).
 #pragma once
 #include <windows.h>
 

@@ -4,7 +4,8 @@
 #     container, as `isorun info` shows;
 #   - the same folder, copied with its times to another directory and made into a runner a
 #     second later, gives a byte-identical runner (dates from the newest time in the folder);
-#   - a copy with new times gives the same bytes too under one SOURCE_DATE_EPOCH.
+#   - a copy with new times gives the same bytes too under an earlier SOURCE_DATE_EPOCH, which
+#     dates only what is newer than it: an older file keeps its own date.
 source "$(dirname "$0")/common.bash"
 command -v xorriso >/dev/null || { echo "SKIP: needs xorriso"; exit 0; }
 unset SOURCE_DATE_EPOCH
@@ -36,9 +37,16 @@ out=$("$work/two.run" now 2>&1) || fail "the runner failed: $out"
 [ "$out" = "installed now" ] || fail "the runner's program said: $out"
 
 cp -r "$work/one/payload" "$work/three"
-touch -d '2001-02-03 04:05:06' "$work/three/setup.sh"
+ln -s docs/notes1.txt "$work/three/notes"
+ln -s docs/notes1.txt "$work/one/payload/notes"
 SOURCE_DATE_EPOCH=1700000000 make_runner "$work/one/payload" "$work/epoch1.run" || fail "epoch"
 SOURCE_DATE_EPOCH=1700000000 make_runner "$work/three" "$work/epoch2.run" || fail "epoch copy"
 cmp -s "$work/epoch1.run" "$work/epoch2.run" || fail "SOURCE_DATE_EPOCH runners differ"
 cmp -s "$work/one.run" "$work/epoch1.run" && fail "SOURCE_DATE_EPOCH was not used"
+
+touch -d '2001-02-03 04:05:06 UTC' "$work/three/docs/notes2.txt"
+SOURCE_DATE_EPOCH=1700000000 make_runner "$work/three" "$work/old.run" || fail "old file"
+"$ISORUN" extract "$work/old.run" -C "$work/old" >/dev/null || fail "extract"
+[ "$(date -u -r "$work/old/docs/notes2.txt" +%F)" = 2001-02-03 ] || fail "an older date was lost"
+[ "$(date -u -r "$work/old/setup.sh" +%F)" = 2023-11-14 ] || fail "a newer date was not clamped"
 finish "vendor runners: options taken, the same bytes every time"
