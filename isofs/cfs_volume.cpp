@@ -369,8 +369,9 @@ err_t MakeCfsVolume(Media* media, const uint8_t* descriptor, int kind, uint64_t 
                    SectorsFor(root->size));
   // Rock Ridge names are the ones written, long and case-kept, and come with modes and links;
   // Joliet cuts names at 64 (or 103) characters and an enhanced tree has neither. So a Rock
-  // Ridge tree stays the main root over the trees after it; a UDF tree, opened later, still
-  // takes its place, as its names are whole too.
+  // Ridge tree stays the main root over every tree after it, a UDF bridge's too: the tools that
+  // write both give the UDF tree the same names but made-up permissions (r--r--r-- for every
+  // file) and no links.
   if (volume->rock_ridge_ || !media->main_root_rock_ridge())
     media->set_main_root(root, volume->rock_ridge_);
   return kOk;

@@ -1043,7 +1043,7 @@ err_t UdfVolume::Open(Sequence* q, uint8_t* scratch) {
   if (err_t e = QueueIcb(root, icb)) return e;
   root->volume_root = 1;
   root->modification_time = time_;
-  media_->set_main_root(root);
+  if (!media_->main_root_rock_ridge()) media_->set_main_root(root);  // see the ISO 9660 volume
   return kOk;
 }
 

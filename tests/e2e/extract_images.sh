@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Extraction over images made by real tools, compared with the tree they were made from: names,
-# sizes, bytes and (where the tool keeps them) modification times. Every image is extracted as
+# sizes, bytes and (where the tool keeps them) modification times and modes; a UDF bridge with
+# Rock Ridge gives the Rock Ridge tree, with the modes its UDF tree does not keep. Every image is extracted as
 # it is, packed into a container, and appended to a Linux runner with `isorun sfx`; all three
 # must give the same tree.
 #
@@ -20,17 +21,19 @@ head -c 1048576 /dev/urandom >"$tree/docs/nested/random.bin"
 seq 1 200000 >"$tree/docs/nested/deeper/numbers.txt"
 echo x >"$tree/ünïcödé/straße.txt"
 echo y >"$tree/with space.txt"
+printf '#!/bin/sh\n' >"$tree/run.sh"
+chmod 755 "$tree/run.sh"
 n=0
 while IFS= read -r f; do
   touch -d "@$((1500000000 + n * 86401))" "$f"
   n=$((n + 1))
 done < <(find "$tree" -type f | sort)
 
-# listing DIR [times]: one line per entry, "d NAME" or "f NAME SIZE [MTIME]", sorted.
+# listing DIR [times]: one line per entry, "d NAME" or "f NAME SIZE [MTIME MODE]", sorted.
 listing() {
-  (cd "$1" && find . -mindepth 1 -printf '%y\t%P\t%s\t%T@\n') |
+  (cd "$1" && find . -mindepth 1 -printf '%y\t%P\t%s\t%T@\t%m\n') |
     awk -F'\t' -v times="${2:-}" '$1 == "d" { print "d", $2; next }
-      { print "f", $2, $3, (times ? int($4) : "") }' | sort
+      { print "f", $2, $3, (times ? int($4) " " $5 : "") }' | sort
 }
 
 # check LABEL IMAGE [times]: extracts IMAGE three ways and compares each with the tree.
