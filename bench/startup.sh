@@ -2,8 +2,9 @@
 # Start-up cost of the runner: a runner over a tiny image (one small program) from start to the
 # end of its child, against that program started directly, in the same run. Lines for the
 # shipped static Linux runner, the development runner (dynamic, with debug information) and,
-# for information, the Windows runner under Wine against its program under Wine. The overhead is
-# the runner's median minus the program's; the ratio is runner / program. The CPU columns give
+# for information, the Windows runner under Wine against its program under Wine. The Linux
+# runners' rounds alternate with rounds of the program alone. The overhead is the runner's
+# median minus the program's; the ratio is runner / program. The CPU columns give
 # user + system time per run (children included), which waiting for a busy machine's cores does
 # not inflate.
 #
@@ -39,6 +40,28 @@ cpu() {
   t=$({ time (for _ in $(seq "$ROUNDS"); do "$@" >/dev/null 2>&1; done); } 2>&1)
   awk -v t="$t" -v n="$ROUNDS" 'BEGIN { split(t, a, " "); printf "%.5f", (a[1] + a[2]) / n }'
 }
+# paired A B: the medians (or, with STAT=best, the shortest) of A's and of B's times in seconds
+# over $ROUNDS rounds that each run B, then A: on a shared machine both meet the same load.
+paired() {
+  local stamps=() t0 t1 t2
+  for _ in $(seq "$ROUNDS"); do
+    t0=$EPOCHREALTIME
+    "$2" >/dev/null 2>&1
+    t1=$EPOCHREALTIME
+    "$1" >/dev/null 2>&1
+    t2=$EPOCHREALTIME
+    stamps+=("$t0 $t1 $t2")
+  done
+  printf '%s\n' "${stamps[@]}" | awk -v stat="${STAT:-median}" '
+    function pick(v, n,   i, j, t) {
+      for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) {
+        t = v[j]; v[j] = v[j - 1]; v[j - 1] = t
+      }
+      return stat == "best" ? v[1] : n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    { gsub(",", "."); b[NR] = $2 - $1; a[NR] = $3 - $2 }
+    END { printf "%.6f %.6f\n", pick(a, NR), pick(b, NR) }'
+}
 # line LABEL RUNNER_SECONDS PROGRAM_SECONDS [RUNNER_CPU PROGRAM_CPU]
 line() {
   printf '%-40s %9s %9s %9s %7s %9s %9s\n' "$1" "$(ms "$2")" "$(ms "$3")" \
@@ -50,7 +73,6 @@ printf '%s of %s runs; %s cores, load %s\n' "${STAT:-median}" "$ROUNDS" "$(nproc
   "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-40s %9s %9s %9s %7s %9s %9s\n' "runner over a tiny image" "runner ms" "alone ms" \
   "overhead" "ratio" "cpu ms" "alone cpu"
-t_alone=$(timed "$WORK/tiny/autorun")
 c_alone=$(cpu "$WORK/tiny/autorun")
 for stub in isorun-sfx-static isorun-sfx; do
   [ -f "$BIN/$stub" ] || continue
@@ -60,7 +82,7 @@ done
 runner_lines() {
   for stub in isorun-sfx-static isorun-sfx; do
     [ -f "$WORK/$stub.run" ] || continue
-    t_runner=$(timed "$WORK/$stub.run")
+    read -r t_runner t_alone < <(paired "$WORK/$stub.run" "$WORK/tiny/autorun")
     line "$stub$1" "$t_runner" "$t_alone" "$(cpu "$WORK/$stub.run")" "$c_alone"
   done
 }
