@@ -32,6 +32,11 @@ void* HeapAllocate(size_t bytes) {
   return std::calloc(1, bytes ? bytes : 1);
 }
 
+void* HeapAllocateUnzeroed(size_t bytes) {
+  if (TakeInjectedFailure()) return nullptr;
+  return std::malloc(bytes ? bytes : 1);
+}
+
 void* HeapResize(void* block, size_t bytes) {
   if (TakeInjectedFailure()) return nullptr;
   return std::realloc(block, bytes ? bytes : 1);

@@ -22,6 +22,9 @@ inline bool ArrayBytes(uint64_t count, size_t unit, size_t* bytes) {
 
 // A zero-filled block of `bytes` (0 still gives a valid block), or null.
 void* HeapAllocate(size_t bytes);
+// The same without the zeros, for a buffer written before it is read: a large one then costs
+// no memory until it is used.
+void* HeapAllocateUnzeroed(size_t bytes);
 // Resizes a block from here (null: a new one) like realloc: null leaves the block as it was,
 // and bytes past the old size are not zeroed.
 void* HeapResize(void* block, size_t bytes);

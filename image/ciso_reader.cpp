@@ -57,10 +57,17 @@ struct CacheEntry {
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
 
+// A block's bytes are written (decoded, read or zero-filled) before they are served, so the
+// buffers for them are not zeroed: clearing the cache's six and the stored bytes' one cost a
+// small image more page faults than decoding it.
 CacheEntry* NewCacheEntry(uint32_t block_size) {
-  auto* entry = static_cast<CacheEntry*>(HeapAllocate(sizeof(CacheEntry) + block_size));
+  auto* entry = static_cast<CacheEntry*>(HeapAllocateUnzeroed(sizeof(CacheEntry) + block_size));
   if (entry) *entry = {nullptr, kOk, false, false, 0, 0};
   return entry;
+}
+
+Owned<uint8_t> NewBlockBuffer(uint32_t block_size) {
+  return Owned<uint8_t>(static_cast<uint8_t*>(HeapAllocateUnzeroed(block_size)));
 }
 
 // Checks a block's stored bytes against its digest (with a hasher) and decompresses them into
@@ -535,7 +542,7 @@ err_t CisoReader::ReadTables() {
   if (decompressor_ && (e = BuildOffsets())) return e;
   if ((e = ParsePatches())) return e;
 
-  if (decompressor_ && !(stored_ = Owned<uint8_t>::Array(block_size_))) return kErrOutOfMemory;
+  if (decompressor_ && !(stored_ = NewBlockBuffer(block_size_))) return kErrOutOfMemory;
   if (hasher_ || decompressor_) {
     for (uint32_t i = 0; i < kCacheEntries; ++i) {
       CacheEntry* entry = NewCacheEntry(block_size_);
@@ -718,7 +725,7 @@ bool CisoReader::MakeAheadSlots() {
   for (uint32_t i = 0; made && i < kDecodeAheadBlocks; ++i) {
     AheadSlot& slot = ahead_->slot[i];
     slot.entry = NewCacheEntry(block_size_);
-    if (decompressor_) slot.stored = Owned<uint8_t>::Array(block_size_);
+    if (decompressor_) slot.stored = NewBlockBuffer(block_size_);
     made = slot.entry && (slot.stored || !decompressor_) &&
            CreateHasher(trailer_[kHashMethod], &slot.hasher) == kOk &&
            CreateDecompressor(&slot.decompressor) == kOk;

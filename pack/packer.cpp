@@ -333,6 +333,13 @@ err_t CheckOptions(const PackOptions& o, uint64_t image_size) {
   return ok && level_ok ? kOk : kErrInvalidParameter;
 }
 
+// No larger than the image at the grain: a smaller image in one block of the full size would
+// have every reader decode (and hold in memory) the zeros that pad it to the block size.
+uint32_t FittedBlockSize(uint32_t block_size, uint64_t image_size) {
+  uint64_t fitted = std::max<uint64_t>(AlignUp(image_size), kMinBlockSize);
+  return fitted < block_size ? static_cast<uint32_t>(fitted) : block_size;
+}
+
 std::vector<uint8_t> PatchTable(const PackOptions& o) {
   std::vector<uint8_t> table;
   for (uint32_t i = 0; i < o.patch_count; ++i) {
@@ -360,9 +367,12 @@ void Sha256Prefix(const std::vector<const void*>& pieces, const std::vector<size
 }  // namespace
 
 err_t PackContainer(PackInput* input, uint64_t image_size, PackOutput* output,
-                    const PackOptions& options, PackResult* result) {
+                    const PackOptions& asked, PackResult* result) {
   *result = {};
-  if (err_t e = CheckOptions(options, image_size)) return e;
+  if (err_t e = CheckOptions(asked, image_size)) return e;
+  PackOptions options = asked;
+  options.block_size = FittedBlockSize(asked.block_size, image_size);
+  result->block_size = options.block_size;
   for (uint32_t i = 0; i < options.patch_count; ++i)
     if (options.patches[i].length == 0 ||
         options.patches[i].offset + options.patches[i].length < options.patches[i].offset)

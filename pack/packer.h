@@ -59,6 +59,7 @@ inline constexpr uint64_t kMinSplitSize = 4096;
 
 struct PackResult {
   uint64_t image_size;
+  uint32_t block_size;  // the options' block size, or less for an image smaller than that
   uint64_t block_count;
   uint64_t stored_bytes;     // the stored blocks
   uint64_t container_bytes;  // everything written, every part together

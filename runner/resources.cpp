@@ -77,13 +77,25 @@ const char16_t* user_language_name() {
   return name;
 }
 
-void load_user_text() {
+namespace {
+
+void AddUserText(bool report) {
   kd_mp_c pool;
   uint32_t length = 0;
   const uint8_t* data = read_lzma_blob(&pool, kUserTextBlob, &length);
   const char16_t* language = user_language_name();
-  diag_write(u"UserTextAddData lang=%s datalen=%u\n", language, length);
+  if (report) diag_write(u"UserTextAddData lang=%s datalen=%u\n", language, length);
   UserTextAddData(nullptr, language, reinterpret_cast<const char*>(data), data ? length : 0);
+}
+
+}  // namespace
+
+void load_user_text() { AddUserText(true); }
+
+// The runner read its texts at start-up, before `use_stderr` was known, so the diagnostic line
+// was never written; loaded on first use it is left out, the same.
+void load_user_text_on_first_use() {
+  UserTextOnFirstUse([] { AddUserText(false); });
 }
 
 namespace {

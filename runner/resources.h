@@ -25,6 +25,9 @@ void read_option_bool(const char16_t* name, bool* flag);
 uint8_t* read_lzma_blob(malloc_i* pool, const char16_t* name, uint32_t* length);
 // Loads the "usertext" blob into the user-text table for the user's language.
 void load_user_text();
+// The same load, left until the table is first used: a run that shows no text does not decode
+// the blob.
+void load_user_text_on_first_use();
 
 // The pieces above, over bytes already in hand.
 // Option text: UTF-16LE, size / 2 units, ending early at a NUL.

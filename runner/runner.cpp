@@ -56,7 +56,7 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   run.verify = CreateVerifyProgress();
   if (run.verify) run.verify->StopOn(process_pin(kPinInterrupt));
   console_setup();
-  load_user_text();
+  load_user_text_on_first_use();
   read_runner_options(&run.pool, &run.options);
   set_use_stderr(run.options.use_stderr);
 }

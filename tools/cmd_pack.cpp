@@ -221,7 +221,7 @@ int RunPack(const Invocation& inv) {
       "%s: %s -> %s (%.1f%%), %" PRIu64 " blocks of %s, %u part%s, %.2f s, %s/s\n", out.c_str(),
       HumanSize(size).c_str(), HumanSize(result.container_bytes).c_str(),
       100.0 * static_cast<double>(result.container_bytes) / static_cast<double>(size),
-      result.block_count, HumanSize(options.block_size).c_str(), result.parts,
+      result.block_count, HumanSize(result.block_size).c_str(), result.parts,
       result.parts == 1 ? "" : "s", seconds,
       HumanSize(static_cast<uint64_t>(static_cast<double>(size) / (seconds > 0 ? seconds : 1e-9)))
           .c_str());

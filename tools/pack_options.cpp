@@ -10,7 +10,7 @@ const Option kPackOptions[] = {
     {"compression", 0, "METHOD", "lzma (default), deflate or none"},
     {"level", 0, "N", "compression level, 0-9 (default 6)"},
     {"hash", 0, "METHOD", "block digests: sha256 (default), crc32 or none"},
-    {"block-size", 0, "SIZE", "2K to 4M, a multiple of 32 (default 4M)"},
+    {"block-size", 0, "SIZE", "2K to 4M, a multiple of 32 (default 4M); at most the image's size"},
     {"threads", 0, "N", "compress on N threads (default: every core); output is the same"},
     {"locator", 0, nullptr, "end the container with a trailer locator"},
 };

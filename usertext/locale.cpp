@@ -84,8 +84,12 @@ void ApplyLocaleSettings(const UtLocaleSource& source) {
   SetFromSystem(source, UtLocaleItem::kTimeSep, kUtLocaleTimeSep, 1);
 }
 
-// The last initialiser of this file: the system's settings replace the defaults above.
-static const bool g_locale_applied = (ApplyLocaleSettings({SystemText, SystemNumber}), true);
+// The last initialiser of this file: the system's settings replace the defaults above when the
+// table is first used, so a run that shows no text never opens the system's locale.
+static const bool g_locale_applied = (UserTextOnFirstUse([] {
+                                        ApplyLocaleSettings({SystemText, SystemNumber});
+                                      }),
+                                      true);
 
 const char16_t* FormatElapsedTime(malloc_i* pool, int64_t duration) {
   kd_mp_c scratch;

@@ -1,5 +1,6 @@
 #include "usertext/user_text.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,6 +8,7 @@
 #include "base/pool.h"
 #include "base/text.h"
 #include "base/thread.h"
+#include "base/thread_os.h"
 #include "usertext/locale.h"
 #include "usertext/ut_out.h"
 
@@ -210,6 +212,37 @@ UtMap* ProgramMap() {
   return g_map;
 }
 
+// The loads waiting for the first use of the table, in the order they were registered. The
+// first use may come from two threads at once (a progress window and the main sequence): one
+// runs the loads under the lock while the other waits for them. A load uses the table itself,
+// on the thread that runs it, without waiting for itself.
+constexpr size_t kMaxPendingLoads = 4;
+void (*g_pending_loads[kMaxPendingLoads])();
+size_t g_pending_count;
+std::atomic<bool> g_loads_done{false};
+light_lock_t g_loads_lock;
+// The thread running the loads (a thread_local would pull a TLS emulation into the Windows
+// runner).
+std::atomic<uintptr_t> g_loading_thread{0};
+
+void RunPendingLoads() {
+  if (g_loads_done.load(std::memory_order_acquire)) return;
+  if (g_loading_thread.load(std::memory_order_relaxed) == os_thread_self()) return;
+  light_guard_c guard(g_loads_lock);
+  if (g_loads_done.load(std::memory_order_relaxed)) return;
+  g_loading_thread.store(os_thread_self(), std::memory_order_relaxed);
+  for (size_t i = 0; i < g_pending_count; ++i) g_pending_loads[i]();
+  g_pending_count = 0;
+  g_loading_thread.store(0, std::memory_order_relaxed);
+  g_loads_done.store(true, std::memory_order_release);
+}
+
+// The program's table for a use at run time, with the waiting loads done.
+UtMap* LoadedMap() {
+  RunPendingLoads();
+  return ProgramMap();
+}
+
 }  // namespace
 
 // ---- UtMap ----
@@ -358,19 +391,25 @@ const char16_t* UserTextDefault(const char16_t* id, const char* default_utf8) {
   return id;
 }
 
+void UserTextOnFirstUse(void (*load)()) {
+  if (g_loads_done.load(std::memory_order_acquire) || g_pending_count == kMaxPendingLoads)
+    return load();
+  g_pending_loads[g_pending_count++] = load;
+}
+
 const char16_t* UserTextSet(const char16_t* id, const char16_t* text) {
-  if (UtMap* map = ProgramMap()) map->Store(id, Utf16Length(id), text, Utf16Length(text));
+  if (UtMap* map = LoadedMap()) map->Store(id, Utf16Length(id), text, Utf16Length(text));
   return id;
 }
 
 uint32_t UserTextAddData(UtOut* sink, const char16_t* language, const char* data, uint32_t length) {
-  UtMap* map = ProgramMap();
+  UtMap* map = LoadedMap();
   return map ? map->AddData(sink, language, data, length) : 0;
 }
 
 const char16_t* UserTextFormat(malloc_i* pool, const char16_t* id, uint32_t argc,
                                const char16_t* const* argv) {
-  UtMap* map = ProgramMap();
+  UtMap* map = LoadedMap();
   return map ? map->Format(pool, id, argc, argv) : kUserTextError;
 }
 
@@ -389,7 +428,7 @@ const char16_t* UserTextGet2(malloc_i* pool, const char16_t* id, const char16_t*
 }
 
 void UserTextForEach(UtVisitFn visit, void* context) {
-  if (UtMap* map = ProgramMap()) map->ForEach(visit, context);
+  if (UtMap* map = LoadedMap()) map->ForEach(visit, context);
 }
 
 // Every program that uses the table carries the locale entries and their set-up.

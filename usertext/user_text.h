@@ -25,6 +25,13 @@ const char16_t* UserTextDefault(const char16_t* id, const char* default_utf8);
 // Replaces the text of an identifier; returns the identifier.
 const char16_t* UserTextSet(const char16_t* id, const char16_t* text);
 
+// Has `load` run once, right before the table is first read or changed at run time (a lookup,
+// UserTextSet, UserTextAddData, UserTextForEach), after the loads registered before it. Set-up
+// that only a shown text needs, such as the system's number formats or localised data, costs
+// nothing in a run that shows no text. Up to four loads wait; a fifth, or one registered once
+// the table is in use, runs at once.
+void UserTextOnFirstUse(void (*load)());
+
 // Runs localised data (UTF-8, up to `length` bytes or its first NUL) as SCF text whose `text`
 // commands replace entries; the variable `langid` holds `language`. Its output and errors go to
 // `sink` line by line (null drops them). Returns the number of errors reported.

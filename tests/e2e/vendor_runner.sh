@@ -20,10 +20,10 @@ cp -a "$work/one/payload" "$work/two/copy"
 stub=linux
 [ -f "$WIN_BIN/isorun-sfx.exe" ] && stub=$WIN_BIN/isorun-sfx.exe
 "$ISORUN" sfx "$work/one/payload" -o "$work/setup.exe" --stub "$stub" --run setup.sh \
-  --compression deflate --hash crc32 --block-size 1M >/dev/null ||
+  --compression deflate --hash crc32 --block-size 64K >/dev/null ||
   fail "sfx with packing options failed"
 info=$("$ISORUN" info "$work/setup.exe" --json 2>&1) || fail "info: $info"
-for want in '"compression": "deflate"' '"hash": "crc32"' '"block_size": 1048576'; do
+for want in '"compression": "deflate"' '"hash": "crc32"' '"block_size": 65536'; do
   [[ $info == *"$want"* ]] || fail "info lacks $want: $info"
 done
 

@@ -44,12 +44,14 @@ TEST(Packer, DefaultsAndRefusals) {
   }
   Pack(Bytes{}, Options(0, 0, 2048), &e);
   EXPECT_EQ(e, kErrInvalidParameter);
-  // One 4 MiB LZMA block around a small image: the runner's own geometry.
+  // A small image is one LZMA block of its own size at the grain, not one of 4 MiB.
   std::vector<Bytes> parts = Pack(image, defaults);
   ASSERT_EQ(parts.size(), 1u);
   const uint8_t* trailer = parts[0].data() + parts[0].size() - ciso::kTrailerSize;
   EXPECT_EQ(trailer[ciso::kLzmaProperties], 0x5D);
+  EXPECT_EQ(LoadLe32(trailer + ciso::kBlockSize), ciso::AlignUp(10000));
   EXPECT_EQ(LoadLe32(trailer + ciso::kLastBlockSize), 10000u);
+  EXPECT_EQ(LoadLe64(trailer + ciso::kBlockCount), 1u);
 }
 
 // Noise is stored raw without a full encode; a block with noise in half of it still shrinks,

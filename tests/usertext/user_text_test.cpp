@@ -240,3 +240,24 @@ TEST(UserText, ProgramTable) {
   // The locale entries are always there.
   EXPECT_NE(std::u16string(UserTextGet(&pool, u"locale_time_sep")), u"locale_time_sep");
 }
+
+// Loads left for the first use run once, in order, before the text is read; a load may use the
+// table itself.
+int g_loads_run;
+TEST(UserText, LoadsOnFirstUse) {
+  UserTextDefault(u"test_first_use", "default");
+  UserTextOnFirstUse([] {
+    ++g_loads_run;
+    UserTextSet(u"test_first_use", u"first");
+  });
+  UserTextOnFirstUse([] {
+    ++g_loads_run;
+    kd_mp_c pool;
+    std::u16string seen = UserTextGet(&pool, u"test_first_use");
+    UserTextSet(u"test_first_use", (seen + u" second").c_str());
+  });
+  kd_mp_c pool;
+  EXPECT_EQ(std::u16string(UserTextGet(&pool, u"test_first_use")), u"first second");
+  EXPECT_EQ(std::u16string(UserTextGet(&pool, u"test_first_use")), u"first second");
+  EXPECT_EQ(g_loads_run, 2);
+}
