@@ -1,6 +1,6 @@
 // The verify dialog seen from outside, as a user sees it: drives a runner made with
 // SHOW_PROGRESS and VERIFY_MEDIA, waits for its dialog, saves a picture of it, presses Skip and
-// checks that the runner still runs its program. Runs only when tests/e2e/verify_dialog.sh starts
+// checks that the runner still runs its program. Runs only when tests/e2e/progress_view.sh starts
 // it under Xvfb, which sets:
 //   ISORUN_SCREENSHOT_RUNNER  the runner to start (a Unix or Windows path)
 //   ISORUN_SCREENSHOT_PNG     where to save the picture
@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr wchar_t kDialogClass[] = L"KdsmxVerifyProgressDialog";
+constexpr wchar_t kDialogClass[] = L"KdsmxSetupProgressDialog";
 
 std::wstring Widen(const char* text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -208,11 +208,11 @@ class Runner {
   PROCESS_INFORMATION info = {};
 };
 
-TEST(VerifyScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
+TEST(ProgressScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
   const char* runner_path = std::getenv("ISORUN_SCREENSHOT_RUNNER");
   const char* png = std::getenv("ISORUN_SCREENSHOT_PNG");
   const char* exit_text = std::getenv("ISORUN_SCREENSHOT_EXIT");
-  if (!runner_path || !png || !exit_text) GTEST_SKIP() << "run by tests/e2e/verify_dialog.sh";
+  if (!runner_path || !png || !exit_text) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
   testing_support::ScopedLanguageValue language;
   if (const char* name = std::getenv("ISORUN_SCREENSHOT_LANGUAGE")) language.Set(REG_SZ, Widen(name));
 
