@@ -147,33 +147,58 @@ with open(sys.argv[1], "r+b") as f:
     f.write(bytes([byte[0] ^ 0xFF]))
 EOF
 
+# Runners over an image with 48 MiB of data to extract: with --progress, without it; and one
+# with --progress over a tiny image.
+make_image "$work/big" "$WIN_BIN/autorun.exe" big
+"$ISORUN" sfx "$work/big/image.ciso" -o "$work/extract.exe" --stub "$WIN_BIN/isorun-sfx.exe" \
+  --run autorun.exe --progress >/dev/null
+"$ISORUN" sfx "$work/big/image.ciso" -o "$work/quiet.exe" --stub "$WIN_BIN/isorun-sfx.exe" \
+  --run autorun.exe >/dev/null
+mkdir -p "$work/tiny"
+cp "$WIN_BIN/autorun.exe" "$work/tiny/"
+"$ISORUN" sfx "$work/tiny" -o "$work/tiny.exe" --stub "$WIN_BIN/isorun-sfx.exe" \
+  --run autorun.exe --progress >/dev/null
+
 shots=$BIN/../screenshots
 mkdir -p "$shots"
 
-# shot NAME [VAR=VALUE...]: runs the dialog test on the runner with the given settings (see
-# tests/runner/win32/progress_screenshot_test.cpp), saving its picture as $shots/NAME.png.
+# shot NAME TEST [VAR=VALUE...]: runs the dialog test TEST (see
+# tests/runner/win32/progress_screenshot_test.cpp) with the given settings, saving its picture
+# as $shots/NAME.png.
 shot() {
-  local name=$1 rc=0
-  shift
+  local name=$1 test=$2 rc=0
+  shift 2
   rm -f "$shots/$name.png"
   # A prefix of its own: windows there go to the X display, whatever other tests run meanwhile.
-  env "$@" ISORUN_WINEPREFIX="$BIN/../wine-display" \
-    ISORUN_SCREENSHOT_RUNNER="$work/setup.exe" ISORUN_SCREENSHOT_PNG="$shots/$name.png" \
+  env "$@" ISORUN_WINEPREFIX="$BIN/../wine-display" ISORUN_SCREENSHOT_PNG="$shots/$name.png" \
     ISORUN_SCREENSHOT_EXIT=7 \
     xvfb-run -a -s "-screen 0 800x600x24" "$SRC/scripts/wine-run" "$WIN_BIN/test_runner.exe" \
-    --gtest_filter='ProgressScreenshot.*' >"$work/$name.log" 2>&1 || rc=$?
-  grep -q '^\[  PASSED  \] 1 test' "$work/$name.log" && [ "$rc" -eq 0 ] ||
-    fail "$name: the dialog test failed (exit $rc): $(grep -E 'Failure|error|FAILED|Expected|Which|runner' "$work/$name.log" | head -20)"
-  [ -s "$shots/$name.png" ] || fail "$name: no picture was saved"
+    --gtest_filter="ProgressScreenshot.$test" >"$work/$name.log" 2>&1 || rc=$?
+  grep -q '^\[  PASSED  \] 1 test' "$work/$name.log" && ! grep -q SKIPPED "$work/$name.log" &&
+    [ "$rc" -eq 0 ] ||
+    fail "$name: the dialog test failed (exit $rc): $(grep -E 'Failure|error|FAILED|SKIPPED|Expected|Which|runner' "$work/$name.log" | head -20)"
+  [ "$test" = NoWindow ] || [ -s "$shots/$name.png" ] || fail "$name: no picture was saved"
 }
 
-shot verify_dialog
-[ "$failures" -ne 0 ] || echo "windows: the dialog is shown during a slow verify, pictured in $shots/verify_dialog.png, Skip stopped the verify and the program ran"
+verify=(ISORUN_SCREENSHOT_RUNNER="$work/setup.exe")
+cancel=(ISORUN_SCREENSHOT_RUNNER="$work/extract.exe" ISORUN_SCREENSHOT_TEMP="$work/temp")
+mkdir -p "$work/temp"
+shot verify_dialog DialogShowsAndSkipLetsTheProgramRun "${verify[@]}"
+shot extract_dialog CancelStopsTheExtraction "${cancel[@]}"
+shot no_window NoWindow ISORUN_NO_WINDOW_RUNNERS="$work/quiet.exe|$work/tiny.exe"
+[ "$failures" -ne 0 ] || echo "windows: the dialog is shown during a slow verify and a slow extraction, pictured in $shots/verify_dialog.png and extract_dialog.png; Skip let the program run, Cancel ended the run with 99 and nothing left; no dialog without --progress or for a tiny image"
 
 # In German, the user's language being "DEU": the texts are the shipped translation's, handed
 # over in a UTF-8 locale so that Wine reads them as written.
 german() { "$ISORUN" usertext "$SRC/runner/usertext.scf" --lang DEU | sed -n "s/^$1\t//p"; }
-shot verify_dialog_deu LC_ALL=C.UTF-8 ISORUN_SCREENSHOT_LANGUAGE=DEU \
-  ISORUN_SCREENSHOT_TITLE="$(german verify_title)" ISORUN_SCREENSHOT_SKIP="$(german verify_skip_button)" \
+shot verify_dialog_deu DialogShowsAndSkipLetsTheProgramRun "${verify[@]}" LC_ALL=C.UTF-8 \
+  ISORUN_SCREENSHOT_LANGUAGE=DEU ISORUN_SCREENSHOT_TITLE="$(german verify_title)" \
+  ISORUN_SCREENSHOT_TEXT="$(german verify_text)" \
+  ISORUN_SCREENSHOT_BUTTON="$(german verify_skip_button)" \
   ISORUN_SCREENSHOT_ELAPSED="$(german verify_elapsed_time)"
-finish "windows: with the user's language DEU the dialog is in German, pictured in $shots/verify_dialog_deu.png"
+shot extract_dialog_deu CancelStopsTheExtraction "${cancel[@]}" LC_ALL=C.UTF-8 \
+  ISORUN_SCREENSHOT_LANGUAGE=DEU ISORUN_SCREENSHOT_TITLE="$(german extract_title)" \
+  ISORUN_SCREENSHOT_TEXT="$(german extract_text)" \
+  ISORUN_SCREENSHOT_BUTTON="$(german extract_cancel_button)" \
+  ISORUN_SCREENSHOT_ELAPSED="$(german verify_elapsed_time)"
+finish "windows: with the user's language DEU the dialogs are in German, pictured in $shots/verify_dialog_deu.png and extract_dialog_deu.png"

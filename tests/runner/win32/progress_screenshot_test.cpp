@@ -1,20 +1,24 @@
-// The verify dialog seen from outside, as a user sees it: drives a runner made with
-// SHOW_PROGRESS and VERIFY_MEDIA, waits for its dialog, saves a picture of it, presses Skip and
-// checks that the runner still runs its program. Runs only when tests/e2e/progress_view.sh starts
-// it under Xvfb, which sets:
+// The progress dialog seen from outside, as a user sees it: drives runners made with
+// SHOW_PROGRESS, waits for their dialog, saves a picture of it and presses its button. Runs only
+// when tests/e2e/progress_view.sh starts it under Xvfb, which sets:
 //   ISORUN_SCREENSHOT_RUNNER  the runner to start (a Unix or Windows path)
 //   ISORUN_SCREENSHOT_PNG     where to save the picture
 //   ISORUN_SCREENSHOT_EXIT    the exit code the runner's program is asked for (--exit=N)
+//   ISORUN_SCREENSHOT_TEMP    for a runner made without VERIFY_MEDIA: the empty folder given to
+//                             it as TEMP; Cancel is pressed during its extraction
 // and optionally, for a run in another language:
 //   ISORUN_SCREENSHOT_LANGUAGE  the user's language (sLanguage) while the runner runs
-//   ISORUN_SCREENSHOT_TITLE, ISORUN_SCREENSHOT_SKIP, ISORUN_SCREENSHOT_ELAPSED
-//                               the dialog's title, button and elapsed-time label expected
-//                               (the English texts when unset; Wine reads the variables in
-//                               the character set of the Linux locale, so a UTF-8 one)
+//   ISORUN_SCREENSHOT_TITLE, ISORUN_SCREENSHOT_TEXT, ISORUN_SCREENSHOT_BUTTON,
+//   ISORUN_SCREENSHOT_ELAPSED   the dialog's title, sentence, button and elapsed-time label
+//                               expected (the English texts when unset; Wine reads the variables
+//                               in the character set of the Linux locale, so a UTF-8 one)
+// NoWindow.* instead runs each runner of ISORUN_NO_WINDOW_RUNNERS (paths between '|') to its end
+// and checks that no dialog ever shows.
 //
-// The verify is made slow by suspending the runner's main thread, which runs it, while the
-// dialog's own thread goes on; a verify that is not stopped reaches a damaged block near the end
-// of the image and fails, so the program's exit code proves that Skip stopped it.
+// A step is made slow by suspending the runner's main thread, which runs it, while the dialog's
+// own thread goes on. A verify that is not stopped reaches a damaged block near the end of the
+// image and fails, so the program's exit code proves that Skip stopped it; a cancelled
+// extraction ends the run with 99 and leaves nothing in TEMP.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -32,6 +36,7 @@
 namespace {
 
 constexpr wchar_t kDialogClass[] = L"KdsmxSetupProgressDialog";
+constexpr int kExitRunnerFailed = 99;
 
 std::wstring Widen(const char* text) {
   int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -208,43 +213,68 @@ class Runner {
   PROCESS_INFORMATION info = {};
 };
 
-TEST(ProgressScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
-  const char* runner_path = std::getenv("ISORUN_SCREENSHOT_RUNNER");
-  const char* png = std::getenv("ISORUN_SCREENSHOT_PNG");
-  const char* exit_text = std::getenv("ISORUN_SCREENSHOT_EXIT");
-  if (!runner_path || !png || !exit_text) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
-  testing_support::ScopedLanguageValue language;
-  if (const char* name = std::getenv("ISORUN_SCREENSHOT_LANGUAGE")) language.Set(REG_SZ, Widen(name));
+bool IsEmptyFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  int entries = 0;
+  do entries += wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..");
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return entries == 0;
+}
 
-  Runner runner;
-  ASSERT_TRUE(runner.Start(L"\"" + WindowsPath(runner_path) + L"\" --exit=" + Widen(exit_text)));
+// Whether a folder holds a folder with something in it: the run directory, being filled.
+bool HoldsAFilledFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool filled = false;
+  do {
+    bool inner = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                 wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..");
+    filled = inner && !IsEmptyFolder(folder + L"\\" + found.cFileName);
+  } while (!filled && FindNextFileW(search, &found));
+  FindClose(search);
+  return filled;
+}
+
+// Gives the main thread a moment at a time until the dialog's window exists and `ready` says
+// the step to picture is under way, and then none; the dialog's own thread runs freely and shows
+// the window after a second, the step being far from half-way. Returns the window once shown
+// and painted, null when it never showed.
+template <typename Ready>
+HWND SlowStepDialog(Runner& runner, Ready ready) {
   HANDLE main_thread = runner.info.hThread;
-  // A slow verify: the main thread, which runs it, gets a moment at a time until the dialog's
-  // window exists, and then none; the dialog's own thread runs freely and shows the window
-  // after a second, the verify being far from half-way.
   HWND hwnd = nullptr;
-  for (int i = 0; i < 6000 && !hwnd && !runner.Ended(); ++i) {
+  for (int i = 0; i < 6000 && !(hwnd && ready()) && !runner.Ended(); ++i) {
     runner.Step();
     hwnd = FindDialogOf(runner.info.dwProcessId);
     if (!hwnd) Sleep(9);
   }
-  ASSERT_NE(hwnd, nullptr) << "the runner showed no verify dialog";
+  if (!hwnd) return nullptr;
   for (int i = 0; i < 300 && !IsWindowVisible(hwnd); ++i) {
-    ASSERT_TRUE(NudgeUntilResponsive(main_thread, hwnd));
+    if (!NudgeUntilResponsive(main_thread, hwnd)) return nullptr;
     Sleep(20);
   }
-  ASSERT_TRUE(IsWindowVisible(hwnd)) << "the dialog stayed hidden";
+  if (!IsWindowVisible(hwnd)) return nullptr;
   // A few timer ticks paint the bar and the elapsed time.
   for (int i = 0; i < 5; ++i) {
     Sleep(100);
-    ASSERT_TRUE(NudgeUntilResponsive(main_thread, hwnd));
+    if (!NudgeUntilResponsive(main_thread, hwnd)) return nullptr;
   }
   RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-  ASSERT_TRUE(NudgeUntilResponsive(main_thread, hwnd));
+  if (!NudgeUntilResponsive(main_thread, hwnd)) return nullptr;
   Sleep(200);
+  return hwnd;
+}
 
-  EXPECT_EQ(TextOf(hwnd), EnvText(L"ISORUN_SCREENSHOT_TITLE", L"Verifying Media"));
-  EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), EnvText(L"ISORUN_SCREENSHOT_SKIP", L"Skip"));
+// The dialog's texts are the expected ones (see the variables above); its picture is saved.
+void CheckTextsAndSavePicture(HWND hwnd, const wchar_t* title, const wchar_t* text,
+                              const wchar_t* button) {
+  EXPECT_EQ(TextOf(hwnd), EnvText(L"ISORUN_SCREENSHOT_TITLE", title));
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, 102)), EnvText(L"ISORUN_SCREENSHOT_TEXT", text));
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), EnvText(L"ISORUN_SCREENSHOT_BUTTON", button));
   std::wstring elapsed = EnvText(L"ISORUN_SCREENSHOT_ELAPSED", L"Elapsed time:") + L"  0:00:";
   EXPECT_EQ(TextOf(GetDlgItem(hwnd, 101)).substr(0, elapsed.size()), elapsed);
   int width = 0, height = 0;
@@ -252,21 +282,94 @@ TEST(ProgressScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
   ASSERT_GT(width, 100);
   ASSERT_GT(height, 40);
   EXPECT_GE(DistinctColours(rgb), 4u) << "the captured window is blank";
-  EXPECT_TRUE(WritePng(png, width, height, rgb));
+  EXPECT_TRUE(WritePng(std::getenv("ISORUN_SCREENSHOT_PNG"), width, height, rgb));
+}
 
-  // Skip, handled while the verify still waits; then the verify stops at its next step.
+// Presses the button, handled while the step still waits, then lets the runner run to its end;
+// returns its exit code.
+int PressAndFinish(Runner& runner, HWND hwnd) {
   PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   for (int i = 0; i < 5; ++i) {
     Sleep(50);
-    ASSERT_TRUE(NudgeUntilResponsive(main_thread, hwnd));
+    EXPECT_TRUE(NudgeUntilResponsive(runner.info.hThread, hwnd));
   }
-  ResumeThread(main_thread);
-  ASSERT_EQ(WaitForSingleObject(runner.info.hProcess, 120000), DWORD(WAIT_OBJECT_0))
+  ResumeThread(runner.info.hThread);
+  EXPECT_EQ(WaitForSingleObject(runner.info.hProcess, 120000), DWORD(WAIT_OBJECT_0))
       << "the runner did not end (a message box?)";
   DWORD code = 0;
   GetExitCodeProcess(runner.info.hProcess, &code);
-  EXPECT_EQ(int(code), std::atoi(exit_text)) << "the runner did not run its program after Skip";
   EXPECT_FALSE(IsWindow(hwnd));
+  return int(code);
+}
+
+// The runner of ISORUN_SCREENSHOT_RUNNER, started in the language asked for; false when the
+// variables are not set.
+bool StartRunner(Runner& runner, testing_support::ScopedLanguageValue& language) {
+  const char* runner_path = std::getenv("ISORUN_SCREENSHOT_RUNNER");
+  const char* exit_text = std::getenv("ISORUN_SCREENSHOT_EXIT");
+  if (!runner_path || !std::getenv("ISORUN_SCREENSHOT_PNG") || !exit_text) return false;
+  if (const char* name = std::getenv("ISORUN_SCREENSHOT_LANGUAGE")) language.Set(REG_SZ, Widen(name));
+  EXPECT_TRUE(runner.Start(L"\"" + WindowsPath(runner_path) + L"\" --exit=" + Widen(exit_text)));
+  return true;
+}
+
+TEST(ProgressScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
+  if (std::getenv("ISORUN_SCREENSHOT_TEMP")) GTEST_SKIP() << "a runner to cancel";
+  testing_support::ScopedLanguageValue language;
+  Runner runner;
+  if (!StartRunner(runner, language)) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
+  HWND hwnd = SlowStepDialog(runner, [] { return true; });
+  ASSERT_NE(hwnd, nullptr) << "the runner showed no verify dialog";
+  CheckTextsAndSavePicture(hwnd, L"Verifying Media",
+                           L"Checking that the setup is complete and undamaged.", L"Skip");
+  EXPECT_EQ(PressAndFinish(runner, hwnd), std::atoi(std::getenv("ISORUN_SCREENSHOT_EXIT")))
+      << "the runner did not run its program after Skip";
+}
+
+// Cancel during the extraction ends the run as Ctrl-C does: 99, no box, no program, and the
+// run directory deleted with what was written into it.
+TEST(ProgressScreenshot, CancelStopsTheExtraction) {
+  const char* temp = std::getenv("ISORUN_SCREENSHOT_TEMP");
+  if (!temp) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
+  std::wstring temp_folder = WindowsPath(temp);
+  ASSERT_TRUE(IsEmptyFolder(temp_folder));
+  SetEnvironmentVariableW(L"TEMP", temp_folder.c_str());
+  SetEnvironmentVariableW(L"TMP", temp_folder.c_str());
+  testing_support::ScopedLanguageValue language;
+  Runner runner;
+  ASSERT_TRUE(StartRunner(runner, language));
+  HWND hwnd = SlowStepDialog(runner, [&] { return HoldsAFilledFolder(temp_folder); });
+  ASSERT_NE(hwnd, nullptr) << "the runner showed no dialog while extracting";
+  CheckTextsAndSavePicture(hwnd, L"Preparing Setup",
+                           L"Unpacking the setup's files to a temporary folder.", L"Cancel");
+  EXPECT_EQ(PressAndFinish(runner, hwnd), kExitRunnerFailed);
+  EXPECT_TRUE(IsEmptyFolder(temp_folder)) << "the run directory was left";
+}
+
+// Runners that must never show their dialog: each runs to its end unhindered.
+TEST(ProgressScreenshot, NoWindow) {
+  const char* runners = std::getenv("ISORUN_NO_WINDOW_RUNNERS");
+  if (!runners) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
+  std::string list = runners;
+  for (size_t start = 0, end; start < list.size(); start = end + 1) {
+    end = list.find('|', start);
+    if (end == std::string::npos) end = list.size();
+    std::string path = list.substr(start, end - start);
+    Runner runner;
+    ASSERT_TRUE(runner.Start(L"\"" + WindowsPath(path.c_str()) + L"\" --exit=7"));
+    ResumeThread(runner.info.hThread);
+    bool shown = false;
+    while (!runner.Ended() && !shown) {
+      HWND hwnd = FindDialogOf(runner.info.dwProcessId);
+      shown = hwnd && IsWindowVisible(hwnd);
+      Sleep(5);
+    }
+    EXPECT_FALSE(shown) << path << " showed its dialog";
+    ASSERT_EQ(WaitForSingleObject(runner.info.hProcess, 120000), DWORD(WAIT_OBJECT_0));
+    DWORD code = 0;
+    GetExitCodeProcess(runner.info.hProcess, &code);
+    EXPECT_EQ(code, 7u) << path;
+  }
 }
 
 }  // namespace
