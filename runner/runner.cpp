@@ -167,7 +167,7 @@ err_t VerifyAndExtract(Run& run, bool* verify_failed) {
 // VerifyAndExtract with the progress view open meanwhile when the option asks for it; the view
 // has gone when this returns, before any box and before the program.
 err_t PrepareProgram(Run& run, bool* verify_failed) {
-  // The view opens on the first step's texts, and its show rule counts from here.
+  // The view opens on the first step's texts.
   if (run.progress)
     run.progress->BeginStep(
         run.options.verify_media ? ProgressStep::kVerify : ProgressStep::kExtract, 0);
