@@ -45,14 +45,14 @@ t_isorun=$(timed "$BIN/isorun" extract "$WORK/tree.ciso" -C "$WORK/out")
 t_7z=$(timed 7z x -bd -y -o"$WORK/out" "$WORK/tree.7z")
 t_xz=$(timed sh -c "xz -dc -T1 '$WORK/tree.tar.xz' | tar xf - -C '$WORK/out'")
 
-# The runner over the tree to its program's end, showing its progress or not.
+# The runner over the tree to its program's end, showing its progress or not, in turn.
 mkdir -p "$WORK/tmp"
 for kind in quiet progress; do
   "$BIN/isorun" sfx "$WORK/tree.ciso" -o "$WORK/setup-$kind" --stub linux --run autorun \
     $([ $kind = quiet ] || echo --progress) >/dev/null
 done
-t_quiet=$(TMPDIR=$WORK/tmp timed script -qec "$WORK/setup-quiet" /dev/null)
-t_progress=$(TMPDIR=$WORK/tmp timed script -qec "$WORK/setup-progress" /dev/null)
+read -r t_quiet t_progress < <(TMPDIR=$WORK/tmp interleaved "script -qec $WORK/setup-quiet /dev/null" \
+  "script -qec $WORK/setup-progress /dev/null")
 
 # Start-to-child latency: a runner over a tiny image, against its program started directly.
 mkdir -p "$WORK/tiny" "$WORK/tmp"
