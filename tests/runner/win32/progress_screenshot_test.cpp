@@ -203,6 +203,12 @@ class Runner {
                           nullptr, nullptr, &startup, &info) != 0;
   }
   bool Ended() { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; }
+  // For a failure's message: how the runner ended, if it has.
+  std::string Outcome() {
+    DWORD code = 0;
+    if (!Ended() || !GetExitCodeProcess(info.hProcess, &code)) return " (still running)";
+    return " (it ended with " + std::to_string(code) + ")";
+  }
   // Lets the main thread run for about a millisecond.
   void Step() {
     ResumeThread(info.hThread);
@@ -319,7 +325,7 @@ TEST(ProgressScreenshot, DialogShowsAndSkipLetsTheProgramRun) {
   Runner runner;
   if (!StartRunner(runner, language)) GTEST_SKIP() << "run by tests/e2e/progress_view.sh";
   HWND hwnd = SlowStepDialog(runner, [] { return true; });
-  ASSERT_NE(hwnd, nullptr) << "the runner showed no verify dialog";
+  ASSERT_NE(hwnd, nullptr) << "the runner showed no verify dialog" << runner.Outcome();
   CheckTextsAndSavePicture(hwnd, L"Verifying Media",
                            L"Checking that the setup is complete and undamaged.", L"Skip");
   EXPECT_EQ(PressAndFinish(runner, hwnd), std::atoi(std::getenv("ISORUN_SCREENSHOT_EXIT")))
@@ -339,7 +345,7 @@ TEST(ProgressScreenshot, CancelStopsTheExtraction) {
   Runner runner;
   ASSERT_TRUE(StartRunner(runner, language));
   HWND hwnd = SlowStepDialog(runner, [&] { return HoldsAFilledFolder(temp_folder); });
-  ASSERT_NE(hwnd, nullptr) << "the runner showed no dialog while extracting";
+  ASSERT_NE(hwnd, nullptr) << "the runner showed no dialog while extracting" << runner.Outcome();
   CheckTextsAndSavePicture(hwnd, L"Preparing Setup",
                            L"Unpacking the setup's files to a temporary folder.", L"Cancel");
   EXPECT_EQ(PressAndFinish(runner, hwnd), kExitRunnerFailed);
