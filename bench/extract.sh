@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Extraction against the tools a user would otherwise pick, on one tree in one run:
 #   isorun extract of an LZMA container  vs  7z x of a .7z (LZMA, same preset)  vs  xz -dc | tar x
-# and the runner's start-to-child latency on a tiny image: a Linux runner made by `isorun sfx`
-# running the example program, against the example program started directly.
+# the runner over the same tree with --progress against without it, both on a pseudo-terminal
+# (script) where the progress line is drawn, and the runner's start-to-child latency on a tiny
+# image: a Linux runner made by `isorun sfx` running the example program, against the example
+# program started directly.
 # A ratio above 1 means isorun is faster. Each timing is the median of $ROUNDS runs (STAT=best: the
 # shortest), files warm.
 #
@@ -16,7 +18,7 @@ PRESET=${PRESET:-6}
 ROUNDS=${ROUNDS:-3}
 LATENCY_ROUNDS=${LATENCY_ROUNDS:-20}
 [ -x "$BIN/isorun" ] || { echo "no $BIN/isorun: build the host preset first" >&2; exit 1; }
-for t in xorriso xz tar 7z; do command -v $t >/dev/null || { echo "needs $t (7z: p7zip-full)" >&2; exit 1; }; done
+for t in xorriso xz tar 7z script; do command -v $t >/dev/null || { echo "needs $t (7z: p7zip-full)" >&2; exit 1; }; done
 if [ $# -eq 0 ]; then set -- /usr/share/doc /usr/share/locale /usr/lib/x86_64-linux-gnu/perl5; fi
 
 WORK=$(mktemp -d)
@@ -26,6 +28,7 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir -p "$WORK/tree"
 for d in "$@"; do cp -a "$d" "$WORK/tree/" 2>/dev/null || true; done
 find "$WORK/tree" -type l -delete
+cp "$BIN/autorun" "$WORK/tree/"  # the runners' program
 bytes=$(du -sb "$WORK/tree" | cut -f1)
 files=$(find "$WORK/tree" -type f | wc -l)
 
@@ -41,6 +44,15 @@ mibs() { awk -v s="$1" -v n="$bytes" 'BEGIN { printf "%.0f", n / 1048576 / s }';
 t_isorun=$(timed "$BIN/isorun" extract "$WORK/tree.ciso" -C "$WORK/out")
 t_7z=$(timed 7z x -bd -y -o"$WORK/out" "$WORK/tree.7z")
 t_xz=$(timed sh -c "xz -dc -T1 '$WORK/tree.tar.xz' | tar xf - -C '$WORK/out'")
+
+# The runner over the tree to its program's end, showing its progress or not, in turn.
+mkdir -p "$WORK/tmp"
+for kind in quiet progress; do
+  "$BIN/isorun" sfx "$WORK/tree.ciso" -o "$WORK/setup-$kind" --stub linux --run autorun \
+    $([ $kind = quiet ] || echo --progress) >/dev/null
+done
+read -r t_quiet t_progress < <(TMPDIR=$WORK/tmp interleaved "script -qec $WORK/setup-quiet /dev/null" \
+  "script -qec $WORK/setup-progress /dev/null")
 
 # Start-to-child latency: a runner over a tiny image, against its program started directly.
 mkdir -p "$WORK/tiny" "$WORK/tmp"
@@ -58,5 +70,7 @@ printf '%-44s %8s %9s %7s\n' "extract" "seconds" "MiB/s" "ratio"
 printf '%-44s %8s %9s %7s\n' "isorun extract (LZMA container)" "$t_isorun" "$(mibs "$t_isorun")" ""
 printf '%-44s %8s %9s %7s\n' "7z x (.7z, LZMA)" "$t_7z" "$(mibs "$t_7z")" "$(ratio "$t_7z" "$t_isorun")"
 printf '%-44s %8s %9s %7s\n' "xz -dc | tar x" "$t_xz" "$(mibs "$t_xz")" "$(ratio "$t_xz" "$t_isorun")"
+printf 'runner over the tree, on a terminal: %s s with --progress, %s s without (ratio %s)\n' \
+  "$t_progress" "$t_quiet" "$(ratio "$t_quiet" "$t_progress")"
 printf 'runner start to child end, tiny image: %s s (the program alone: %s s; %s of %s)\n' "$t_runner" \
   "$t_direct" "${STAT:-median}" "$LATENCY_ROUNDS"

@@ -16,7 +16,7 @@
 #include "runner/resources.h"
 #include "runner/run_folders.h"
 #include "runner/runner_text.h"
-#include "runner/verify_progress.h"
+#include "runner/run_progress.h"
 #include "usertext/user_text.h"
 
 namespace {
@@ -35,7 +35,8 @@ struct Run {
   const char16_t* noexec_mount = nullptr;  // the temporary folder's, when it cannot run programs
   file_handle_t temp_handle = kNoHandle;   // holds temp_dir from its creation to its deletion
   SeVolume* media = nullptr;
-  SeVerifyRecord* verify = nullptr;  // the verify progress object, null when memory ran out
+  SeProgressRecord* progress = nullptr;  // null when memory ran out
+  bool progress_shown = false;           // its view is open
   process_t* child = nullptr;
   RunnerOptions options;
 };
@@ -53,8 +54,8 @@ void StartUp(Run& run, int argc, const char16_t* const* argv) {
   run.child_argv = run.pool.AllocArray<const char16_t*>(size_t(argc) + 1);
   run.module_path = module_path();
   run.temp_name = runner_temp_name(&run.pool, module_base_name(), system_time_now());
-  run.verify = CreateVerifyProgress();
-  if (run.verify) run.verify->StopOn(process_pin(kPinInterrupt));
+  run.progress = CreateProgressView();
+  if (run.progress) run.progress->StopOn(process_pin(kPinInterrupt));
   console_setup();
   load_user_text_on_first_use();
   read_runner_options(&run.pool, &run.options);
@@ -133,13 +134,49 @@ err_t CreateRunDirectory(Run& run) {
   return kErrAccessDenied;
 }
 
-// Extracts the media into a new directory of the run's own, stopped by the interrupt pin.
+// Extracts the media into a new directory of the run's own, stopped by the interrupt pin (which
+// Cancel triggers too), reporting to an open progress view the bytes written against the
+// image's size.
 err_t ExtractToRunDirectory(Run& run) {
   err_t e = CreateRunDirectory(run);
   if (e != kOk) return e;
   ExtractOptions options;
   options.stop = process_pin(kPinInterrupt);
+  uint64_t image_size = 0;
+  if (run.progress_shown && run.media->GetImageSize(&image_size) == kOk) {
+    run.progress->BeginStep(ProgressStep::kExtract, image_size);
+    options.progress = SeProgressRecord::OnWritten;
+    options.progress_context = run.progress;
+  }
   return extract_volume_into(run.temp_handle, run.media, options);
+}
+
+// The verify, when asked for, then the extraction: 0 or the first error, with *verify_failed
+// telling whose it was.
+err_t VerifyAndExtract(Run& run, bool* verify_failed) {
+  *verify_failed = false;
+  if (run.options.verify_media) {
+    err_t e = RunVerify(run.media, run.progress);
+    *verify_failed = e != kOk;
+    if (e != kOk) return e;
+    if (Interrupted()) return kErrCancelled;
+  }
+  return ExtractToRunDirectory(run);
+}
+
+// VerifyAndExtract with the progress view open meanwhile when the option asks for it; the view
+// has gone when this returns, before any box and before the program.
+err_t PrepareProgram(Run& run, bool* verify_failed) {
+  // The view opens on the first step's texts.
+  if (run.progress)
+    run.progress->BeginStep(
+        run.options.verify_media ? ProgressStep::kVerify : ProgressStep::kExtract, 0);
+  run.progress_shown = run.options.show_progress && run.progress && run.progress->OpenView();
+  err_t e = VerifyAndExtract(run, verify_failed);
+  if (run.progress) run.progress->OnFinished();
+  if (run.progress_shown) run.progress->CloseView();
+  run.progress_shown = false;
+  return e;
 }
 
 // The diagnostic line of media that does not open or verify, and after it the reason a check
@@ -172,19 +209,16 @@ int MainSequence(Run& run) {
     ShowCorruptMediaBox(run);
     return kExitRunnerFailed;
   }
-  if (run.options.verify_media) {
-    e = RunVerify(run.media, run.verify, run.options.show_progress);
-    if (e != kOk) {
-      diag_write(u"error %i while verifying media\n", int(e));
-      DiagnoseCorruptMedia(e);
-      ShowCorruptMediaBox(run);
-      return kExitRunnerFailed;
-    }
+  bool verify_failed = false;
+  e = PrepareProgram(run, &verify_failed);
+  // An interrupt (or Cancel) that stopped the steps is no failure of theirs: no box for it.
+  if (Interrupted()) return StopInterrupted();
+  if (verify_failed) {
+    diag_write(u"error %i while verifying media\n", int(e));
+    DiagnoseCorruptMedia(e);
+    ShowCorruptMediaBox(run);
+    return kExitRunnerFailed;
   }
-  if (Interrupted()) return StopInterrupted();
-  e = ExtractToRunDirectory(run);
-  // An interrupt that stopped the extraction is no extraction failure: no box for it.
-  if (Interrupted()) return StopInterrupted();
   if (e != kOk && run.noexec_mount && IsNoHandle(run.temp_handle)) return ShowNoRunFolder(run, e);
   if (e != kOk) {
     diag_write(u"error %i extracting media\n", int(e));
@@ -210,8 +244,8 @@ void CleanUp(Run& run) {
   ReleaseMedia(run.media);
   run.media = nullptr;
   runtime_shutdown();
-  DestroyVerifyProgress(run.verify);
-  run.verify = nullptr;
+  DestroyProgressView(run.progress);
+  run.progress = nullptr;
   // The pool goes last, with the Run.
 }
 

@@ -21,7 +21,13 @@ const char16_t* const kUtErrorNoProgramFolder = UserTextDefault(
     u"error_no_program_folder",
     "The temporary folder is on \"%1\", which is mounted without the right to run programs, and "
     "no other folder could be used.\nChoose one that allows it, for example: TMPDIR=~/tmp\n");
+const char16_t* const kUtExtractCancelButton = UserTextDefault(u"extract_cancel_button", "Cancel");
+const char16_t* const kUtExtractText =
+    UserTextDefault(u"extract_text", "Unpacking the setup's files to a temporary folder.");
+const char16_t* const kUtExtractTitle = UserTextDefault(u"extract_title", "Preparing Setup");
 const char16_t* const kUtVerifyElapsedTime =
     UserTextDefault(u"verify_elapsed_time", "Elapsed time:");
 const char16_t* const kUtVerifySkipButton = UserTextDefault(u"verify_skip_button", "Skip");
+const char16_t* const kUtVerifyText =
+    UserTextDefault(u"verify_text", "Checking that the setup is complete and undamaged.");
 const char16_t* const kUtVerifyTitle = UserTextDefault(u"verify_title", "Verifying Media");

@@ -505,8 +505,6 @@ int WriteRunner(const Invocation& inv, const std::vector<uint8_t>& stub, const s
 int RunSfx(const Invocation& inv) {
   if (inv.args.size() != 1) return UsageError(inv, "expects one INPUT");
   if (!inv.Has("output")) return UsageError(inv, "needs -o OUT");
-  if (inv.Has("progress") && !inv.Has("verify"))
-    return UsageError(inv, "--progress shows the --verify check: give both");
   const std::string run = inv.Value("run").empty() ? "autorun.exe" : inv.Value("run");
   const std::string input = inv.args[0], out = inv.Value("output");
   std::string stub_path;
@@ -576,7 +574,9 @@ Command SfxCommand() {
                {"run", 0, "PROGRAM", "the program to start from the image (default autorun.exe)"},
                {"verify", 0, nullptr, "check every block of the image before extracting it"},
                {"progress", 0, nullptr,
-                "with --verify: show the check's progress, with a Skip button on Windows"},
+                "show the extraction's progress (and the --verify check's) once it lasts over a "
+                "second: a window with Cancel (Skip for the check) on Windows, a line on a "
+                "terminal's standard error on Linux"},
                {"stderr", 0, nullptr, "write the runner's diagnostic lines to standard error"},
                {"require-admin", 0, nullptr, "refuse to run without administrator rights"},
                {"split", 0, "SIZE",

@@ -185,7 +185,7 @@ TEST_F(ContainerCommands, SfxNeverOverwritesItsInput) {
   // An input that is no image, and a usage error, leave an earlier runner alone too.
   WriteFile(dir + "/notes.txt", std::vector<uint8_t>(5000, 'n'));
   EXPECT_EQ(RunTool({"sfx", dir + "/notes.txt", "-o", out, "--stub", stub}).code, 1);
-  EXPECT_EQ(RunTool({"sfx", image, "-o", out, "--stub", stub, "--progress"}).code, 2);
+  EXPECT_EQ(RunTool({"sfx", image, "-o", out, "--stub", stub, "--run", "../up.exe"}).code, 2);
   EXPECT_EQ(ReadFile(out), earlier);
 }
 

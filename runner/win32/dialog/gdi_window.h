@@ -84,7 +84,7 @@ class GdiWindow {
 
 class GdiDialog : public GdiWindow {
  public:
-  // The private message SeVerifyDialog and others may use: WM_USER + 100.
+  // The private message SeProgressDialog and others may use: WM_USER + 100.
   static constexpr UINT kPrivateClose = WM_USER + 100;
 
   void Destruct(uint32_t flags) override;

@@ -73,6 +73,7 @@ TEST_F(UserTextCommands, UserTextPrintsTheTableForTheLanguage) {
   EXPECT_NE(test_mode.out.find("error_extracting_title\t(error_extracting_title) Extraction failed!\n"),
             std::string::npos);
   EXPECT_NE(test_mode.out.find("verify_skip_button\t(verify_skip_button) Skip\n"), std::string::npos);
+  EXPECT_NE(test_mode.out.find("extract_title\t(extract_title) Preparing Setup\n"), std::string::npos);
 }
 
 TEST_F(UserTextCommands, ErrorsAreCountedAndFailTheCommand) {

@@ -1,33 +1,35 @@
-// The verify progress dialog: the runner's verify progress object on Windows, with a small
-// window (bar, elapsed time, Skip button) built from an in-memory template.
+// The progress dialog: the runner's progress object on Windows, with a small window (the step's
+// title and sentence, bar, elapsed time, and Skip or Cancel) built from an in-memory template.
 //
-// OpenView runs the window on a thread of its own, with its message loop, while the verify runs
-// on the caller's thread. The window starts hidden and shows itself when the progress record's
-// rule says so. Skip, Esc and the close box only ask the verify to stop; the window goes when
-// the verify has finished (OnFinished posts the private close message, whichever of the two
+// OpenView runs the window on a thread of its own, with its message loop, while the verify and
+// the extraction run on the caller's thread. The window starts hidden and shows itself when the
+// progress record's rule says so; its texts follow the step. The button, Esc and the close box
+// only ask to stop (the verify skips, the extraction is cancelled as by Ctrl-C); the window goes
+// when every step is over (OnFinished posts the private close message, whichever of the two
 // happens first). CloseView waits for the window's thread to end.
 #pragma once
 #include "runner/win32/dialog/gdi_window.h"
-#include "runner/verify_progress.h"
+#include "runner/run_progress.h"
 
-class SeVerifyDialog final : public SeVerifyRecord, public GdiDialog {
+class SeProgressDialog final : public SeProgressRecord, public GdiDialog {
  public:
   // The window class the template names; RegisterWindowClass makes it a dialog class.
-  static constexpr char16_t kClassName[] = u"KdsmxVerifyProgressDialog";
+  static constexpr char16_t kClassName[] = u"KdsmxSetupProgressDialog";
   static constexpr UINT_PTR kTimerId = 100;
   static constexpr UINT kProgressId = 100;
   static constexpr UINT kElapsedId = 101;
-  static constexpr UINT kSkipId = IDCANCEL;
+  static constexpr UINT kTextId = 102;
+  static constexpr UINT kButtonId = IDCANCEL;  // Skip or Cancel
 
-  SeVerifyDialog() = default;
+  SeProgressDialog() = default;
   // Closes the view first, if it is open.
-  ~SeVerifyDialog();
+  ~SeProgressDialog();
 
   // Registers the window class for `instance`, loading the progress bar's common control from
   // the system directory first; true once it is registered, also when it was already.
   static bool RegisterWindowClass(HINSTANCE instance);
 
-  // SeVerifyRecord.
+  // SeProgressRecord.
   void OnFinished() override;
   bool OpenView() override;
   void CloseView() override;
@@ -49,7 +51,9 @@ class SeVerifyDialog final : public SeVerifyRecord, public GdiDialog {
  private:
   // Posts the private close message when the window exists, under the lock.
   void FinishLocked();
+  void ShowTexts(ProgressStep step);
 
   HWND window_ = nullptr;    // under lock_: the window other threads may post to
   HANDLE thread_ = nullptr;  // the view's thread, while open
+  ProgressStep shown_step_ = ProgressStep::kVerify;  // the view's thread's own
 };

@@ -1,23 +1,23 @@
-#include "runner/verify_line.h"
+#include "runner/progress_terminal.h"
 
 #include "base/pool.h"
 #include "runner/runner_text.h"
 #include "usertext/user_text.h"
 #include "usertext/ut_out.h"
 
-SeVerifyLine::SeVerifyLine(UtOut* sink, bool (*is_terminal)())
+SeProgressLine::SeProgressLine(UtOut* sink, bool (*is_terminal)())
     : sink_(sink), is_terminal_(is_terminal) {}
 
-bool SeVerifyLine::OpenView() {
+bool SeProgressLine::OpenView() {
   open_ = sink_ && is_terminal_ && is_terminal_();
   return open_;
 }
 
-bool SeVerifyLine::OnProgress(uint64_t done, uint64_t total) {
-  bool stop = SeVerifyRecord::OnProgress(done, total);
+bool SeProgressLine::OnProgress(uint64_t done, uint64_t total) {
+  bool stop = SeProgressRecord::OnProgress(done, total);
   if (open_) {
     uint64_t now = monotonic_ms();
-    if (last_draw_ms_ == 0 || now - last_draw_ms_ >= kVerifyTickMs) {
+    if (last_draw_ms_ == 0 || now - last_draw_ms_ >= kProgressTickMs) {
       last_draw_ms_ = now;
       Draw(Elapsed());
     }
@@ -25,11 +25,11 @@ bool SeVerifyLine::OnProgress(uint64_t done, uint64_t total) {
   return stop;
 }
 
-void SeVerifyLine::Draw(int64_t elapsed) {
+void SeProgressLine::Draw(int64_t elapsed) {
   kd_mp_c pool;
-  VerifyFrame frame = NextFrame(&pool, elapsed);
+  ProgressFrame frame = NextFrame(&pool, elapsed);
   if (!frame.visible) return;
-  const char16_t* label = UserTextGet(&pool, kUtVerifyTitle);
+  const char16_t* label = UserTextGet(&pool, ProgressStepTexts(frame.step).title);
   size_t length = ProgressLineRender(nullptr, 0, label, frame.position, frame.elapsed);
   auto* line = pool.AllocArray<char16_t>(length + 1);
   if (!line) return;
@@ -38,7 +38,7 @@ void SeVerifyLine::Draw(int64_t elapsed) {
   drawn_ = true;
 }
 
-void SeVerifyLine::CloseView() {
+void SeProgressLine::CloseView() {
   if (open_ && drawn_) sink_->write(kProgressLineClear16, false);
   open_ = false;
   drawn_ = false;

@@ -1,4 +1,4 @@
-#include "runner/win32/dialog/verify_dialog.h"
+#include "runner/win32/dialog/progress_dialog.h"
 
 #include <commctrl.h>
 
@@ -14,6 +14,7 @@ constexpr uint32_t kDialogStyle = 0x80CA0080;   // popup, caption, system menu, 
                                                 // modal frame
 constexpr uint32_t kBarStyle = 0x50800001;      // child, visible, border, smooth
 constexpr uint32_t kControlStyle = 0x50010000;  // child, visible, tab stop
+constexpr uint32_t kTextStyle = 0x50000000;     // child, visible
 
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
@@ -31,20 +32,20 @@ bool LoadProgressControl() {
 }
 
 DWORD WINAPI ViewThread(void* argument) {
-  static_cast<SeVerifyDialog*>(argument)->RunWindow(GetModuleHandleW(nullptr));
+  static_cast<SeProgressDialog*>(argument)->RunWindow(GetModuleHandleW(nullptr));
   return 0;
 }
 
 }  // namespace
 
-SeVerifyDialog::~SeVerifyDialog() { CloseView(); }
+SeProgressDialog::~SeProgressDialog() { CloseView(); }
 
-void SeVerifyDialog::Destruct(uint32_t flags) {
-  this->~SeVerifyDialog();
+void SeProgressDialog::Destruct(uint32_t flags) {
+  this->~SeProgressDialog();
   if (flags & kFreeMemory) ::operator delete(this);
 }
 
-bool SeVerifyDialog::RegisterWindowClass(HINSTANCE instance) {
+bool SeProgressDialog::RegisterWindowClass(HINSTANCE instance) {
   if (!LoadProgressControl()) return false;
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
@@ -57,25 +58,43 @@ bool SeVerifyDialog::RegisterWindowClass(HINSTANCE instance) {
   return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-size_t SeVerifyDialog::BuildTemplate(uint8_t* buffer, size_t capacity) {
+// Built on the view's thread, with the texts of the step under way then.
+size_t SeProgressDialog::BuildTemplate(uint8_t* buffer, size_t capacity) {
+  {
+    light_guard_c guard(lock_);
+    shown_step_ = step_;
+  }
+  ProgressTexts texts = ProgressStepTexts(shown_step_);
   kd_mp_c pool;
   size_t length = 0;
-  GdiTemplateHeader(buffer, capacity, &length, kClassName, UserTextGet(&pool, kUtVerifyTitle),
-                    nullptr, 225, 40, kDialogStyle);
-  GdiTemplateItem(buffer, capacity, &length, u"msctls_progress32", u"", kProgressId, 4, 4, 217, 14,
+  GdiTemplateHeader(buffer, capacity, &length, kClassName, UserTextGet(&pool, texts.title), nullptr,
+                    225, 62, kDialogStyle);
+  GdiTemplateItem(buffer, capacity, &length, u"Static", UserTextGet(&pool, texts.text), kTextId, 4,
+                  4, 217, 18, kTextStyle, 0);
+  GdiTemplateItem(buffer, capacity, &length, u"msctls_progress32", u"", kProgressId, 4, 26, 217, 14,
                   kBarStyle, 0);
-  GdiTemplateItem(buffer, capacity, &length, u"Static", u"", kElapsedId, 4, 22, 153, 12,
+  GdiTemplateItem(buffer, capacity, &length, u"Static", u"", kElapsedId, 4, 44, 153, 12,
                   kControlStyle, 0);
-  GdiTemplateItem(buffer, capacity, &length, u"Button", UserTextGet(&pool, kUtVerifySkipButton),
-                  kSkipId, 161, 22, 60, 14, kControlStyle, 0);
+  GdiTemplateItem(buffer, capacity, &length, u"Button", UserTextGet(&pool, texts.button), kButtonId,
+                  161, 44, 60, 14, kControlStyle, 0);
   return length;
 }
 
+// Puts the texts of `step` in place of the ones shown.
+void SeProgressDialog::ShowTexts(ProgressStep step) {
+  shown_step_ = step;
+  ProgressTexts texts = ProgressStepTexts(step);
+  kd_mp_c pool;
+  SetWindowTextW(hwnd_, Wide(UserTextGet(&pool, texts.title)));
+  SetDlgItemTextW(hwnd_, kTextId, Wide(UserTextGet(&pool, texts.text)));
+  SetDlgItemTextW(hwnd_, kButtonId, Wide(UserTextGet(&pool, texts.button)));
+}
+
 // The window starts hidden and keeps its template position; the timer decides when it shows.
-LRESULT SeVerifyDialog::OnInit() {
+LRESULT SeProgressDialog::OnInit() {
   show_after_create_ = false;
-  SetTimer(hwnd_, kTimerId, kVerifyTickMs, nullptr);
-  SendDlgItemMessageW(hwnd_, kProgressId, PBM_SETRANGE, 0, MAKELPARAM(0, kVerifyBarRange));
+  SetTimer(hwnd_, kTimerId, kProgressTickMs, nullptr);
+  SendDlgItemMessageW(hwnd_, kProgressId, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressBarRange));
   light_guard_c guard(lock_);
   window_ = hwnd_;
   // The verify may have finished before the window existed.
@@ -83,13 +102,13 @@ LRESULT SeVerifyDialog::OnInit() {
   return 0;
 }
 
-void SeVerifyDialog::OnDestroying() {
+void SeProgressDialog::OnDestroying() {
   KillTimer(hwnd_, kTimerId);
   light_guard_c guard(lock_);
   window_ = nullptr;
 }
 
-LRESULT SeVerifyDialog::OnUnhandled(UINT message, WPARAM, LPARAM, bool* not_handled) {
+LRESULT SeProgressDialog::OnUnhandled(UINT message, WPARAM, LPARAM, bool* not_handled) {
   if (message != kPrivateClose) {
     *not_handled = true;
     return 0;
@@ -98,14 +117,14 @@ LRESULT SeVerifyDialog::OnUnhandled(UINT message, WPARAM, LPARAM, bool* not_hand
   return 0;
 }
 
-// Skip, Esc and the close box: the window stays until the verify has seen the request.
-LRESULT SeVerifyDialog::OnClose(bool*) {
-  RequestStop();
+// Skip or Cancel, Esc and the close box: the window stays until the steps are over.
+LRESULT SeProgressDialog::OnClose(bool*) {
+  RequestStop(shown_step_);
   return 0;
 }
 
-LRESULT SeVerifyDialog::OnCommand(UINT id, bool* not_handled) {
-  if (id != kSkipId && id != SC_CLOSE) {
+LRESULT SeProgressDialog::OnCommand(UINT id, bool* not_handled) {
+  if (id != kButtonId && id != SC_CLOSE) {
     *not_handled = true;
     return 0;
   }
@@ -113,26 +132,27 @@ LRESULT SeVerifyDialog::OnCommand(UINT id, bool* not_handled) {
   return 0;
 }
 
-void SeVerifyDialog::OnTimer(UINT_PTR id) {
+void SeProgressDialog::OnTimer(UINT_PTR id) {
   if (id != kTimerId) return;
   kd_mp_c pool;
-  VerifyFrame frame = NextFrame(&pool, Elapsed());
+  ProgressFrame frame = NextFrame(&pool, Elapsed());
+  if (frame.step != shown_step_) ShowTexts(frame.step);
   if (frame.show_now) ShowWindow(hwnd_, SW_SHOWNORMAL);
   SetDlgItemTextW(hwnd_, kElapsedId, Wide(frame.elapsed));
   SendDlgItemMessageW(hwnd_, kProgressId, PBM_SETPOS, frame.position, 0);
 }
 
-void SeVerifyDialog::FinishLocked() {
+void SeProgressDialog::FinishLocked() {
   finished_ = true;
   if (window_) PostMessageW(window_, kPrivateClose, 0, 0);
 }
 
-void SeVerifyDialog::OnFinished() {
+void SeProgressDialog::OnFinished() {
   light_guard_c guard(lock_);
   FinishLocked();
 }
 
-bool SeVerifyDialog::RunWindow(HINSTANCE instance) {
+bool SeProgressDialog::RunWindow(HINSTANCE instance) {
   if (!CreateModeless(instance, nullptr)) return false;
   MSG msg;
   while (hwnd_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -146,14 +166,14 @@ bool SeVerifyDialog::RunWindow(HINSTANCE instance) {
   return true;
 }
 
-bool SeVerifyDialog::OpenView() {
+bool SeProgressDialog::OpenView() {
   if (thread_) return true;
   if (!RegisterWindowClass(GetModuleHandleW(nullptr))) return false;
   thread_ = CreateThread(nullptr, 0, ViewThread, this, 0, nullptr);
   return thread_ != nullptr;
 }
 
-void SeVerifyDialog::CloseView() {
+void SeProgressDialog::CloseView() {
   if (!thread_) return;
   // Never waits on a window that nobody closes, even when OnFinished was not called.
   OnFinished();

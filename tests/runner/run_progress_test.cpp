@@ -1,6 +1,7 @@
-// The verify progress record: the show rule, the bar, the elapsed-time text, the lock-guarded
-// fields under two threads, and the terminal line that Linux shows instead of a window.
-#include "runner/verify_progress.h"
+// The run's progress record: the show rule, the bar, the elapsed-time text, the steps, the
+// lock-guarded fields under two threads, and the terminal line that Linux shows instead of a
+// window.
+#include "runner/run_progress.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 #include "base/pool.h"
 #include "runner/resources.h"
 #include "runner/runner.h"
-#include "runner/verify_line.h"
+#include "runner/progress_terminal.h"
 #include "support/vtable_slot.h"
 #include "usertext/ut_out.h"
 
@@ -22,49 +23,49 @@ using testing_support::VtableSlot;
 
 constexpr int64_t kSecond = 10000000;
 
-class Record final : public SeVerifyRecord {};
+class Record final : public SeProgressRecord {};
 
 TEST(VerifyProgress, SlotOrder) {
   EXPECT_EQ(VtableSlot(&SeVerifyProgress::OnProgress), 0u);
   EXPECT_EQ(VtableSlot(&SeVerifyProgress::OnFinished), 1u);
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::OnProgress), 0u);
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::OnFinished), 1u);
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::OpenView), 2u);
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::CloseView), 3u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::OnProgress), 0u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::OnFinished), 1u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::OpenView), 2u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::CloseView), 3u);
 }
 
 TEST(VerifyProgress, ShowRule) {
   // Never within the first second.
-  EXPECT_FALSE(VerifyViewDue(kSecond, 0, 100));
-  EXPECT_FALSE(VerifyViewDue(-5 * kSecond, 0, 0));
+  EXPECT_FALSE(ProgressViewDue(kSecond, 0, 100));
+  EXPECT_FALSE(ProgressViewDue(-5 * kSecond, 0, 0));
   // After it: when not yet half-way, or the total is unknown.
-  EXPECT_TRUE(VerifyViewDue(kSecond + 1, 49, 100));
-  EXPECT_TRUE(VerifyViewDue(kSecond + 1, 0, 0));
+  EXPECT_TRUE(ProgressViewDue(kSecond + 1, 49, 100));
+  EXPECT_TRUE(ProgressViewDue(kSecond + 1, 0, 0));
   // Half-way already: only after 2.25 seconds.
-  EXPECT_FALSE(VerifyViewDue(kSecond + 1, 50, 100));
-  EXPECT_FALSE(VerifyViewDue(22500000, 100, 100));
-  EXPECT_TRUE(VerifyViewDue(22500001, 100, 100));
-  EXPECT_TRUE(VerifyViewDue(22500001, 500, 100));  // done above total
+  EXPECT_FALSE(ProgressViewDue(kSecond + 1, 50, 100));
+  EXPECT_FALSE(ProgressViewDue(22500000, 100, 100));
+  EXPECT_TRUE(ProgressViewDue(22500001, 100, 100));
+  EXPECT_TRUE(ProgressViewDue(22500001, 500, 100));  // done above total
 }
 
 TEST(VerifyProgress, BarPosition) {
-  EXPECT_EQ(VerifyBarPosition(7, 0), 0u);  // an unknown total: an empty bar
-  EXPECT_EQ(VerifyBarPosition(6144000, 6144000 * 4), 2500u);
-  EXPECT_EQ(VerifyBarPosition(9, 3), 10000u);
+  EXPECT_EQ(ProgressBarPosition(7, 0), 0u);  // an unknown total: an empty bar
+  EXPECT_EQ(ProgressBarPosition(6144000, 6144000 * 4), 2500u);
+  EXPECT_EQ(ProgressBarPosition(9, 3), 10000u);
 }
 
 TEST(VerifyProgress, ElapsedText) {
   kd_mp_c pool;
   int64_t duration = ((1 * 3600 + 2 * 60 + 3) * 1000 + 4) * 10000LL;
-  EXPECT_EQ(std::u16string(VerifyElapsedText(&pool, duration)), u"Elapsed time:  1:02:03.004");
-  EXPECT_EQ(std::u16string(VerifyElapsedText(&pool, 0)), u"Elapsed time:  0:00:00.000");
+  EXPECT_EQ(std::u16string(ProgressElapsedText(&pool, duration)), u"Elapsed time:  1:02:03.004");
+  EXPECT_EQ(std::u16string(ProgressElapsedText(&pool, 0)), u"Elapsed time:  0:00:00.000");
 }
 
 TEST(VerifyProgress, FramesShowOnceAndStayVisible) {
   Record r;
   kd_mp_c pool;
   r.OnProgress(0, 0);  // an unknown total: shown after one second with an empty bar
-  VerifyFrame f = r.NextFrame(&pool, kSecond / 2);
+  ProgressFrame f = r.NextFrame(&pool, kSecond / 2);
   EXPECT_FALSE(f.show_now);
   EXPECT_FALSE(f.visible);
   f = r.NextFrame(&pool, kSecond + 1000000);
@@ -90,8 +91,8 @@ TEST(VerifyProgress, QuickVerifyNeverShows) {
 TEST(VerifyProgress, StopRequestReachesTheVerify) {
   Record r;
   EXPECT_FALSE(r.OnProgress(0, 10));
-  r.RequestStop();
-  r.RequestStop();  // Skip pressed twice
+  r.RequestStop(ProgressStep::kVerify);
+  r.RequestStop(ProgressStep::kVerify);  // Skip pressed twice
   EXPECT_TRUE(r.StopRequested());
   EXPECT_TRUE(r.OnProgress(1, 10));
   EXPECT_FALSE(r.Finished());
@@ -110,6 +111,32 @@ TEST(VerifyProgress, ATriggeredStopPinStopsTheVerifyLikeSkip) {
   EXPECT_TRUE(r.OnProgress(1, 10));
 }
 
+// Each step starts its bar and the show rule's clock again; Cancel, unlike Skip, triggers the
+// stop pin, and only when the user saw the extraction's button.
+TEST(VerifyProgress, StepsAndCancel) {
+  Record r;
+  kdsync_pin_c interrupt;
+  r.StopOn(&interrupt);
+  kd_mp_c pool;
+  r.BeginStep(ProgressStep::kVerify, 0);
+  r.OnProgress(90, 100);
+  EXPECT_EQ(r.NextFrame(&pool, 0).step, ProgressStep::kVerify);
+  r.RequestStop(ProgressStep::kVerify);
+  EXPECT_FALSE(interrupt.triggered());
+  int64_t begun = r.Elapsed();
+  r.BeginStep(ProgressStep::kExtract, 400);
+  SeProgressRecord::OnWritten(&r, 100);
+  ProgressFrame f = r.NextFrame(&pool, begun + kSecond / 2);
+  EXPECT_EQ(f.step, ProgressStep::kExtract);
+  EXPECT_EQ(f.position, 2500u);
+  EXPECT_FALSE(f.visible);  // half a second into the step, whatever went before
+  EXPECT_TRUE(r.NextFrame(&pool, begun + 2 * kSecond).show_now);
+  r.RequestStop(ProgressStep::kVerify);  // a late Skip cancels nothing
+  EXPECT_FALSE(interrupt.triggered());
+  r.RequestStop(ProgressStep::kExtract);
+  EXPECT_TRUE(interrupt.triggered());
+}
+
 TEST(VerifyProgress, TwoThreadsShareTheRecord) {
   Record r;
   std::atomic<bool> stop_seen{false};
@@ -120,9 +147,9 @@ TEST(VerifyProgress, TwoThreadsShareTheRecord) {
   });
   kd_mp_c pool;
   for (int i = 0; i < 2000; ++i) {
-    VerifyFrame f = r.NextFrame(&pool, 3 * kSecond);
+    ProgressFrame f = r.NextFrame(&pool, 3 * kSecond);
     ASSERT_LE(f.position, 5000u);  // done is always below half of total here
-    if (i == 1000) r.RequestStop();
+    if (i == 1000) r.RequestStop(ProgressStep::kVerify);
   }
   verify.join();
   EXPECT_TRUE(stop_seen);
@@ -161,55 +188,29 @@ class VerifyingVolume final : public SeVolume {
   err_t GetAttributes(uint64_t, SeLookupResult*) override { return kErrNotSupported; }
 };
 
-// A record whose view logs what happens to it, and presses Skip at a chosen step.
-class LoggingRecord final : public SeVerifyRecord {
+// A record that presses Skip at a chosen step.
+class SkippingRecord final : public SeProgressRecord {
  public:
-  std::vector<std::string> log;
-  bool view_opens = true;
   uint64_t skip_at = UINT64_MAX;
 
   bool OnProgress(uint64_t done, uint64_t total) override {
-    if (done == skip_at) RequestStop();
-    return SeVerifyRecord::OnProgress(done, total);
+    if (done == skip_at) RequestStop(ProgressStep::kVerify);
+    return SeProgressRecord::OnProgress(done, total);
   }
-  void OnFinished() override {
-    log.push_back("finished");
-    SeVerifyRecord::OnFinished();
-  }
-  bool OpenView() override {
-    log.push_back("open");
-    return view_opens;
-  }
-  void CloseView() override { log.push_back("close"); }
 };
-
-TEST(RunVerify, ViewOpenWhileTheVerifyRuns) {
-  VerifyingVolume media;
-  LoggingRecord progress;
-  EXPECT_EQ(RunVerify(&media, &progress, true), kOk);
-  EXPECT_EQ(media.steps, 8u);
-  EXPECT_EQ(progress.log, (std::vector<std::string>{"open", "finished", "close"}));
-}
 
 TEST(RunVerify, SkipStopsTheVerifyEarly) {
   VerifyingVolume media;
-  LoggingRecord progress;
+  SkippingRecord progress;
   progress.skip_at = 2;
-  EXPECT_EQ(RunVerify(&media, &progress, true), kOk);
+  EXPECT_EQ(RunVerify(&media, &progress), kOk);
   EXPECT_EQ(media.steps, 3u);
 }
 
-TEST(RunVerify, WithoutAViewOrAnObject) {
+TEST(RunVerify, WithoutAnObject) {
   VerifyingVolume media;
   media.result = kErrBadFormat;
-  LoggingRecord progress;
-  EXPECT_EQ(RunVerify(&media, &progress, false), kErrBadFormat);  // the runner's default
-  EXPECT_EQ(progress.log, (std::vector<std::string>{"finished"}));
-  progress.log.clear();
-  progress.view_opens = false;  // a view that cannot open is not closed
-  EXPECT_EQ(RunVerify(&media, &progress, true), kErrBadFormat);
-  EXPECT_EQ(progress.log, (std::vector<std::string>{"open", "finished"}));
-  EXPECT_EQ(RunVerify(&media, nullptr, true), kErrBadFormat);  // no memory for the object
+  EXPECT_EQ(RunVerify(&media, nullptr), kErrBadFormat);  // no memory for the object
   EXPECT_EQ(media.steps, 8u);
 }
 
@@ -240,9 +241,9 @@ bool IsNotTerminal() { return false; }
 TEST(VerifyLine, DrawsByTheShowRuleAndClearsAtTheEnd) {
   Capture out;
   {
-    SeVerifyLine line(&out, IsTerminal);
+    SeProgressLine line(&out, IsTerminal);
     ASSERT_TRUE(line.OpenView());
-    line.SeVerifyRecord::OnProgress(25, 100);
+    line.SeProgressRecord::OnProgress(25, 100);
     line.Draw(kSecond / 2);
     EXPECT_TRUE(out.writes.empty());
     line.Draw(kSecond + 5000000);
@@ -250,18 +251,23 @@ TEST(VerifyLine, DrawsByTheShowRuleAndClearsAtTheEnd) {
     EXPECT_EQ(out.writes[0],
               u"\rVerifying Media [#######.......................]  25% "
               u"Elapsed time:  0:00:01.500\x1b[K");
+    line.BeginStep(ProgressStep::kExtract, 100);
+    line.SeProgressRecord::OnProgress(50, 100);
+    line.Draw(kSecond + 6000000);  // the line, once shown, stays through the next step
+    ASSERT_EQ(out.writes.size(), 2u);
+    EXPECT_EQ(out.writes[1].substr(0, 49), u"\rPreparing Setup [###############...............]");
     line.OnFinished();
     line.CloseView();
     line.CloseView();  // once only
   }
-  ASSERT_EQ(out.writes.size(), 2u);
-  EXPECT_EQ(out.writes[1], u"\r\x1b[K");
+  ASSERT_EQ(out.writes.size(), 3u);
+  EXPECT_EQ(out.writes[2], u"\r\x1b[K");
 }
 
 TEST(VerifyLine, NothingWithoutATerminal) {
   Capture out;
   {
-    SeVerifyLine line(&out, IsNotTerminal);
+    SeProgressLine line(&out, IsNotTerminal);
     EXPECT_FALSE(line.OpenView());
     for (int i = 0; i < 3; ++i) line.OnProgress(uint64_t(i), 3);
     line.OnFinished();
@@ -272,7 +278,7 @@ TEST(VerifyLine, NothingWithoutATerminal) {
 TEST(VerifyLine, QuickVerifyLeavesTheScreenAlone) {
   Capture out;
   {
-    SeVerifyLine line(&out, IsTerminal);
+    SeProgressLine line(&out, IsTerminal);
     ASSERT_TRUE(line.OpenView());
     for (uint64_t done = 0; done < 64; ++done) EXPECT_FALSE(line.OnProgress(done, 64));
     line.OnFinished();

@@ -1,20 +1,21 @@
-// The verify progress shown as one line on a terminal: the runner's view on Linux, where the
-// verify dialog has no twin. The line appears by the same rule as the dialog (not before one
-// second, later for a quick verify), is redrawn at most every 100 ms from the verify's own
-// progress calls, and is cleared when the verify ends.
+// The run's progress shown as one line on a terminal: the runner's view on Linux, where the
+// progress dialog has no twin. The line, labelled with the step's title, appears by the same
+// rule as the dialog (not before one second into a step, later for a quick one), is redrawn at
+// most every 100 ms from the steps' own progress calls, and is cleared when the view closes,
+// before the program starts.
 #pragma once
-#include "runner/verify_progress.h"
+#include "runner/run_progress.h"
 #include "usertext/progress_line.h"
 
 class UtOut;
 
-class SeVerifyLine final : public SeVerifyRecord {
+class SeProgressLine final : public SeProgressRecord {
  public:
   // `sink` receives the line (standard error in the runner) when `is_terminal` says the line
   // has a terminal to go to.
-  explicit SeVerifyLine(UtOut* sink, bool (*is_terminal)() = UtStderrIsTerminal);
+  explicit SeProgressLine(UtOut* sink, bool (*is_terminal)() = UtStderrIsTerminal);
   // Takes the line off the screen if it is there.
-  ~SeVerifyLine() { CloseView(); }
+  ~SeProgressLine() { CloseView(); }
 
   bool OnProgress(uint64_t done, uint64_t total) override;
   bool OpenView() override;

@@ -1,7 +1,7 @@
 // The verify progress dialog under Wine: its template byte for byte, its slots, and the window
 // on a thread of its own: hidden at first, Skip and the close box asking the verify to stop, the
 // private close message, and no thread or window left behind whatever the order of events.
-#include "runner/win32/dialog/verify_dialog.h"
+#include "runner/win32/dialog/progress_dialog.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -44,34 +44,36 @@ class Bytes {
   }
 };
 
-TEST(VerifyDialog, TemplateByteExact) {
+TEST(ProgressDialog, TemplateByteExact) {
   Bytes expected;
-  expected.U16(1).U16(0xFFFF).U32(0).U32(0).U32(0x80CA0080 | 0x40 | 0x08).U16(3);
-  expected.U16(0).U16(0).U16(225).U16(40);
-  expected.Text(u"").Text(u"KdsmxVerifyProgressDialog").Text(u"Verifying Media");
+  expected.U16(1).U16(0xFFFF).U32(0).U32(0).U32(0x80CA0080 | 0x40 | 0x08).U16(4);
+  expected.U16(0).U16(0).U16(225).U16(62);
+  expected.Text(u"").Text(u"KdsmxSetupProgressDialog").Text(u"Verifying Media");
   expected.U16(8).U16(0).U16(0x0100).Text(u"MS Shell Dlg 2").Align();  // italic 0, charset 1
-  expected.Item(0x50800001, 4, 4, 217, 14, 100, u"msctls_progress32", u"");
-  expected.Item(0x50010000, 4, 22, 153, 12, 101, u"Static", u"");
-  expected.Item(0x50010000, 161, 22, 60, 14, 2, u"Button", u"Skip");
-  ASSERT_EQ(expected.data.size(), 308u);
+  expected.Item(0x50000000, 4, 4, 217, 18, 102, u"Static",
+                u"Checking that the setup is complete and undamaged.");
+  expected.Item(0x50800001, 4, 26, 217, 14, 100, u"msctls_progress32", u"");
+  expected.Item(0x50010000, 4, 44, 153, 12, 101, u"Static", u"");
+  expected.Item(0x50010000, 161, 44, 60, 14, 2, u"Button", u"Skip");
+  const size_t size = expected.data.size();
 
-  SeVerifyDialog dialog;
+  SeProgressDialog dialog;
   ASSERT_TRUE(dialog.EnsureTemplate());
-  std::vector<uint8_t> built(dialog.template_bytes(), dialog.template_bytes() + 308);
+  std::vector<uint8_t> built(dialog.template_bytes(), dialog.template_bytes() + size);
   EXPECT_EQ(built, expected.data);
-  EXPECT_EQ(dialog.BuildTemplate(nullptr, 0), 308u);
+  EXPECT_EQ(dialog.BuildTemplate(nullptr, 0), size);
 }
 
-TEST(VerifyDialog, SlotsAndBases) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, SlotsAndBases) {
+  SeProgressDialog dialog;
   // The progress interface is the primary base: its table is the object's first.
   EXPECT_EQ(static_cast<void*>(static_cast<SeVerifyProgress*>(&dialog)),
             static_cast<void*>(&dialog));
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::OnProgress), 0u);
-  EXPECT_EQ(VtableSlot(&SeVerifyRecord::OnFinished), 1u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::OnProgress), 0u);
+  EXPECT_EQ(VtableSlot(&SeProgressRecord::OnFinished), 1u);
   // The window side answers through the framework's slots (pinned by the framework's test).
   GdiDialog& window = dialog;
-  EXPECT_EQ(window.BuildTemplate(nullptr, 0), 308u);
+  EXPECT_GT(window.BuildTemplate(nullptr, 0), 0u);
   bool not_handled = false;
   window.OnCommand(IDOK, &not_handled);
   EXPECT_TRUE(not_handled);  // only Skip and the close box are the dialog's
@@ -95,7 +97,7 @@ bool WaitFor(Condition condition) {
 }
 
 HWND FindDialog() {
-  return FindWindowW(reinterpret_cast<const wchar_t*>(SeVerifyDialog::kClassName), nullptr);
+  return FindWindowW(reinterpret_cast<const wchar_t*>(SeProgressDialog::kClassName), nullptr);
 }
 
 HWND WaitForDialog() {
@@ -105,7 +107,7 @@ HWND WaitForDialog() {
 }
 
 // Opens the dialog's view and waits for its window.
-HWND OpenAndFind(SeVerifyDialog& dialog) {
+HWND OpenAndFind(SeProgressDialog& dialog) {
   if (!dialog.OpenView()) return nullptr;
   return WaitForDialog();
 }
@@ -116,8 +118,8 @@ std::wstring TextOf(HWND hwnd) {
   return text;
 }
 
-TEST(VerifyDialog, OpensHiddenAndGoesWhenFinished) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, OpensHiddenAndGoesWhenFinished) {
+  SeProgressDialog dialog;
   dialog.OnProgress(0, 1000);
   ASSERT_TRUE(dialog.OpenView());
   EXPECT_TRUE(dialog.OpenView());  // already open
@@ -126,14 +128,25 @@ TEST(VerifyDialog, OpensHiddenAndGoesWhenFinished) {
   EXPECT_EQ(TextOf(hwnd), L"Verifying Media");
   EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), L"Skip");
   EXPECT_EQ(SendDlgItemMessageW(hwnd, 100, PBM_GETRANGE, FALSE, 0), 10000);
+  EXPECT_FALSE(dialog.StopRequested());
+  // The same window goes on to the extraction: its texts follow, and its Cancel triggers the
+  // stop pin as Ctrl-C would.
+  kdsync_pin_c interrupt;
+  dialog.StopOn(&interrupt);
+  dialog.BeginStep(ProgressStep::kExtract, 1000);
+  EXPECT_TRUE(WaitFor([&] { return TextOf(hwnd) == L"Preparing Setup"; }));
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, IDCANCEL)), L"Cancel");
+  EXPECT_EQ(TextOf(GetDlgItem(hwnd, 102)), L"Unpacking the setup's files to a temporary folder.");
+  PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitFor([&] { return interrupt.triggered() != 0; }));
+  EXPECT_TRUE(IsWindow(hwnd));  // until the steps are over
   dialog.OnFinished();
   dialog.CloseView();
   EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_FALSE(dialog.StopRequested());
 }
 
-TEST(VerifyDialog, ShowsItselfForAnUnknownTotal) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, ShowsItselfForAnUnknownTotal) {
+  SeProgressDialog dialog;
   dialog.OnProgress(0, 0);
   HWND hwnd = OpenAndFind(dialog);
   ASSERT_NE(hwnd, nullptr);
@@ -148,7 +161,7 @@ TEST(VerifyDialog, ShowsItselfForAnUnknownTotal) {
 
 // Skip (pressed twice) and the close box ask the verify to stop; the window stays until the
 // verify has finished, or until the object goes.
-TEST(VerifyDialog, StopRequestsKeepTheWindow) {
+TEST(ProgressDialog, StopRequestsKeepTheWindow) {
   struct Request {
     UINT message;
     WPARAM wparam;
@@ -156,7 +169,7 @@ TEST(VerifyDialog, StopRequestsKeepTheWindow) {
   };
   for (Request request : {Request{WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), true},
                           Request{WM_SYSCOMMAND, SC_CLOSE, false}}) {
-    SeVerifyDialog dialog;
+    SeProgressDialog dialog;
     HWND hwnd = OpenAndFind(dialog);
     ASSERT_NE(hwnd, nullptr);
     PostMessageW(hwnd, request.message, request.wparam, 0);
@@ -173,16 +186,16 @@ TEST(VerifyDialog, StopRequestsKeepTheWindow) {
   EXPECT_EQ(FindDialog(), nullptr);
 }
 
-TEST(VerifyDialog, FinishedBeforeTheWindowExists) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, FinishedBeforeTheWindowExists) {
+  SeProgressDialog dialog;
   dialog.OnFinished();
   ASSERT_TRUE(dialog.OpenView());
   dialog.CloseView();  // returns: the window closes itself as soon as it is made
   EXPECT_EQ(FindDialog(), nullptr);
 }
 
-TEST(VerifyDialog, WindowGoneBeforeTheVerifyEnds) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, WindowGoneBeforeTheVerifyEnds) {
+  SeProgressDialog dialog;
   HWND hwnd = OpenAndFind(dialog);
   ASSERT_NE(hwnd, nullptr);
   PostMessageW(hwnd, GdiDialog::kPrivateClose, 0, 0);
@@ -192,15 +205,15 @@ TEST(VerifyDialog, WindowGoneBeforeTheVerifyEnds) {
   dialog.CloseView();
 }
 
-TEST(VerifyDialog, OnFinishedWithoutAWindowDoesNothing) {
-  SeVerifyDialog dialog;
+TEST(ProgressDialog, OnFinishedWithoutAWindowDoesNothing) {
+  SeProgressDialog dialog;
   dialog.OnFinished();
   dialog.OnFinished();
   dialog.CloseView();
   EXPECT_EQ(dialog.hwnd(), nullptr);
 }
 
-TEST(VerifyDialog, GermanTexts) {
+TEST(ProgressDialog, GermanTexts) {
   ASSERT_EQ(UserTextAddData(nullptr, u"DEU",
                             "if ${asciiglobi DEU $langid} {\n"
                             "text verify_title Medium wird gepr\xc3\xbc" "ft\n"
@@ -210,7 +223,7 @@ TEST(VerifyDialog, GermanTexts) {
                             0xFFFFFFFF),
             0u);
   {
-    SeVerifyDialog dialog;
+    SeProgressDialog dialog;
     dialog.OnProgress(0, 0);
     ASSERT_TRUE(dialog.OpenView());
     HWND hwnd = WaitForDialog();
