@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 # Tests that compare with a peer reader (7z) fail instead of skipping when it is missing.
 export ISORUN_REQUIRE_PEERS := 1
 
-.PHONY: all demo check bootstrap fuzz clean $(BUILDS) $(TESTS)
+.PHONY: all demo check bootstrap fuzz fuzz-long clean $(BUILDS) $(TESTS)
 
 all: build-host
 
@@ -34,6 +34,11 @@ demo: build-host build-win32
 # Every fuzz target for a bounded time (FUZZ_SECONDS each) from its checked-in corpus.
 fuzz: build-fuzz
 	@scripts/fuzz-run
+
+# Every fuzz target for FUZZ_LONG_SECONDS (default an hour) on every core, what it found merged
+# into the corpora, and the library's coverage from the corpora (build/coverage/report.txt).
+fuzz-long: build-fuzz
+	@scripts/fuzz-long
 
 clean:
 	rm -rf build
