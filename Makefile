@@ -1,7 +1,7 @@
 # The two commands: `make demo` runs the runner on the bundled example, `make check` runs every
-# test on the host, host-asan and win32 builds and fuzzes every parser for a bounded time. Both
-# install what is missing first.
-PRESETS := host host-asan win32
+# test on the host, host-asan, host-i686-asan (unit tests and fuzz corpora with a 32-bit size_t)
+# and win32 builds and fuzzes every parser for a bounded time. Both install what is missing first.
+PRESETS := host host-asan host-i686-asan win32
 BUILDS := $(addprefix build-,$(PRESETS) fuzz)
 TESTS := $(addprefix test-,$(PRESETS))
 JOBS ?= $(shell nproc)
