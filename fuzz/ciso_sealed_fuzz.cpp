@@ -3,7 +3,8 @@
 // the input's byte edits are applied and every seal is made whole again (block digests, table
 // digest, trailer, locator and part header CRCs), so the edits reach the block offsets, the
 // patch parsing, the decompressors, the cache and decode-ahead instead of dying at a check.
-// ciso_fuzz keeps the seals themselves fuzzed.
+// ciso_fuzz keeps the seals themselves fuzzed. A container left unedited must open and read
+// back as the image with its patches laid over it in table order.
 //
 // The input, in order (missing bytes read as zero):
 //   method (stored, deflate, LZMA by value mod 3), hash (none, CRC-32, SHA-256 mod 3),
@@ -200,6 +201,24 @@ class Container {
   uint32_t tail_;
 };
 
+// The image as a reader must give it: the patch records copied over it in table order, each
+// cut at the image's end.
+Bytes Patched(const Plan& plan) {
+  Bytes image = plan.image;
+  for (const PackPatch& p : plan.patches)
+    for (uint32_t i = 0; i < p.length && p.offset + i < image.size(); ++i) image[p.offset + i] = p.bytes[i];
+  return image;
+}
+
+void CheckRoundTrip(MemoryFolder* folder, const Plan& plan) {
+  IsoReader* reader;
+  if (folder->Open(&reader) != kOk) std::abort();
+  Bytes read;
+  err_t e = testing_support::ReadAll(reader, &read, kMaxBlockSize);
+  reader->Destroy();
+  if (e != kOk || read != Patched(plan)) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -214,6 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   container.Reseal();
   MemoryFolder folder;
   folder.AddParts(container.parts());
+  if (plan.edits.empty()) CheckRoundTrip(&folder, plan);
   ReadWholeImage(folder.files(), MemoryFolder::kName);
   return 0;
 }
