@@ -11,15 +11,11 @@
 // Then one little-endian 32-bit length for each file but the last (cut to what is left), and
 // the files' bytes one after the other; the last file takes the rest.
 #include <cstdint>
-#include <cstdlib>
 
 #include "base/endian.h"
-#include "image/iso_reader.h"
-#include "image/memory_source.h"
+#include "fuzz/fuzz_container.h"
 
 namespace {
-constexpr uint64_t kReadLimit = 1 << 22;
-constexpr uint32_t kStep = 0x10000;
 constexpr int kMaxSiblings = 3;
 
 const char16_t* const kSiblingNames[kMaxSiblings] = {u"\\fuzz\\input.ciso.001", u"\\fuzz\\input.ciso.002",
@@ -59,19 +55,6 @@ bool LayOut(const uint8_t* data, size_t size, MemoryFiles* files) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryFiles files;
-  if (!LayOut(data, size, &files)) return 0;
-  IsoReader* reader;
-  if (OpenImage(&files, &reader, u"\\fuzz\\input.ciso", kNoHandle, nullptr, 0) != kOk) return 0;
-  if (reader->Open(nullptr) == kOk) {
-    static uint8_t buffer[kStep];
-    uint64_t end = reader->ImageSize() < kReadLimit ? reader->ImageSize() : kReadLimit;
-    for (uint64_t at = 0; at < end; at += kStep) reader->Read(at, nullptr, kStep);
-    for (uint64_t at = 0; at < end; at += kStep) reader->Read(at, buffer, kStep);
-    reader->Read(reader->ImageSize() - 1, buffer, 2);
-    reader->CloseFiles();
-    reader->Read(0, buffer, 100);
-  }
-  reader->Destroy();
-  if (files.OpenHandles() != 0) std::abort();  // every handle the readers opened is closed
+  if (LayOut(data, size, &files)) ReadWholeImage(&files, u"\\fuzz\\input.ciso");
   return 0;
 }
